@@ -1,0 +1,283 @@
+// The seam for the Linux build: the Windows directory is $WINDIR and its INF directory $WINDIR/inf.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <new>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/setup_platform.h"
+#include "platform/standin/profile_reader.h"
+#include "platform/standin/wide_text.h"
+
+namespace platform {
+namespace {
+
+constexpr std::u16string_view kInfExtension = u".inf";
+constexpr std::u16string_view kPnfExtension = u".pnf";
+constexpr std::u16string_view kOemPrefix = u"oem";
+constexpr std::u16string_view kSignatures[] = {u"$Windows NT$", u"$Chicago$"};
+// Long enough for every accepted signature plus one unit, so a longer value cannot pass as equal.
+constexpr DWORD kSignatureBuffer = 16;
+
+struct DirCloser {
+  void operator()(DIR* dir) const { closedir(dir); }
+};
+using UniqueDir = std::unique_ptr<DIR, DirCloser>;
+
+std::u16string_view View(PCWSTR text) {
+  return text == nullptr ? std::u16string_view() : std::u16string_view(text);
+}
+
+// $WINDIR as bytes; false when it is unset or empty.
+bool WindowsDirectoryBytes(std::string* bytes) {
+  const char* value = std::getenv("WINDIR");
+  if (value == nullptr || *value == '\0') return false;
+  *bytes = value;
+  return true;
+}
+
+bool InfDirectoryBytes(std::string* bytes) {
+  if (!WindowsDirectoryBytes(bytes)) return false;
+  if (bytes->back() != '/') bytes->push_back('/');
+  bytes->append("inf");
+  return true;
+}
+
+bool EndsWithIgnoringAsciiCase(std::u16string_view text, std::u16string_view suffix) {
+  return text.size() >= suffix.size() &&
+         standin::EqualsIgnoringAsciiCase(text.substr(text.size() - suffix.size()), suffix);
+}
+
+// The order the listing promises: ASCII case ignored first, raw units to break ties.
+bool ListingOrder(const std::u16string& a, const std::u16string& b) {
+  const auto folded_less = [](char16_t x, char16_t y) {
+    return standin::FoldAsciiCase(x) < standin::FoldAsciiCase(y);
+  };
+  if (std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), folded_less)) {
+    return true;
+  }
+  if (std::lexicographical_compare(b.begin(), b.end(), a.begin(), a.end(), folded_less)) {
+    return false;
+  }
+  return a < b;
+}
+
+bool HasKnownSignature(const std::string& path) {
+  std::array<WCHAR, kSignatureBuffer> value{};
+  bool found = false;
+  const DWORD length = standin::ReadProfileString(path, u"Version", u"Signature", value.data(),
+                                                  kSignatureBuffer, &found);
+  const std::u16string_view signature(value.data(), found ? length : 0);
+  return std::any_of(std::begin(kSignatures), std::end(kSignatures),
+                     [&](std::u16string_view known) {
+                       return standin::EqualsIgnoringAsciiCase(signature, known);
+                     });
+}
+
+bool IsListedInf(int dir_fd, const std::string& dir_path, const char* name) {
+  if (!EndsWithIgnoringAsciiCase(standin::DecodeFileName(name), kInfExtension)) return false;
+  struct stat info {};
+  if (fstatat(dir_fd, name, &info, 0) != 0 || !S_ISREG(info.st_mode)) return false;
+  return HasKnownSignature(dir_path + "/" + name);
+}
+
+enum class Listing { kListed, kFailed };
+
+Listing CollectInfNames(const std::string& dir_path, std::vector<std::u16string>* names) {
+  const UniqueDir dir(opendir(dir_path.c_str()));
+  // Windows reports a missing INF directory as an empty list, not as an error.
+  if (!dir) return errno == ENOENT ? Listing::kListed : Listing::kFailed;
+  for (;;) {
+    errno = 0;
+    const dirent* entry = readdir(dir.get());
+    if (entry == nullptr) return errno == 0 ? Listing::kListed : Listing::kFailed;
+    if (IsListedInf(dirfd(dir.get()), dir_path, entry->d_name)) {
+      names->push_back(standin::DecodeFileName(entry->d_name));
+    }
+  }
+}
+
+BOOL WriteMultiString(const std::vector<std::u16string>& names, PWSTR buffer, DWORD buffer_size,
+                      PDWORD required_size) {
+  std::uint64_t total = 1;
+  for (const std::u16string& name : names) total += name.size() + 1;
+  if (total > UINT32_MAX) return FALSE;
+  if (required_size != nullptr) *required_size = static_cast<DWORD>(total);
+  if (buffer == nullptr) return buffer_size == 0 ? TRUE : FALSE;
+  if (buffer_size < total) return FALSE;
+  for (const std::u16string& name : names) {
+    buffer = std::copy(name.begin(), name.end(), buffer);
+    *buffer++ = 0;
+  }
+  *buffer = 0;
+  return TRUE;
+}
+
+// Copies text cut to size - 1 units and a terminator; returns the units copied.
+DWORD CopyCut(std::u16string_view text, LPWSTR out, DWORD size) {
+  if (size == 0) return 0;
+  const std::size_t count = std::min<std::size_t>(text.size(), size - 1);
+  std::copy_n(text.begin(), count, out);
+  out[count] = 0;
+  return static_cast<DWORD>(count);
+}
+
+bool ResolveProfilePath(LPCWSTR file_name, std::string* path) {
+  *path = standin::EncodeFileName(View(file_name));
+  if (path->empty()) return false;
+  if (path->front() == '/') return true;
+  // Windows looks for a profile named without a full path in the Windows directory.
+  std::string windows;
+  if (!WindowsDirectoryBytes(&windows)) return false;
+  if (windows.back() != '/') windows.push_back('/');
+  *path = windows + *path;
+  return true;
+}
+
+bool IsOemInfName(std::u16string_view name) {
+  if (name.size() <= kOemPrefix.size() + kInfExtension.size()) return false;
+  const std::u16string_view digits =
+      name.substr(kOemPrefix.size(), name.size() - kOemPrefix.size() - kInfExtension.size());
+  return standin::EqualsIgnoringAsciiCase(name.substr(0, kOemPrefix.size()), kOemPrefix) &&
+         EndsWithIgnoringAsciiCase(name, kInfExtension) &&
+         std::all_of(digits.begin(), digits.end(),
+                     [](char16_t unit) { return unit >= u'0' && unit <= u'9'; });
+}
+
+// Deletes every entry spelled like stem + ".pnf" in any ASCII case; a missing twin is no failure.
+void RemovePnfTwins(const std::string& dir_path, std::u16string_view stem) {
+  const UniqueDir dir(opendir(dir_path.c_str()));
+  if (!dir) return;
+  const std::u16string twin = std::u16string(stem) + std::u16string(kPnfExtension);
+  std::vector<std::string> matches;
+  while (const dirent* entry = readdir(dir.get())) {
+    if (standin::EqualsIgnoringAsciiCase(standin::DecodeFileName(entry->d_name), twin)) {
+      matches.emplace_back(entry->d_name);
+    }
+  }
+  for (const std::string& name : matches) unlinkat(dirfd(dir.get()), name.c_str(), 0);
+}
+
+bool RemoveOemInf(const std::string& dir_path, std::u16string_view name) {
+  const std::string name_bytes = standin::EncodeFileName(name);
+  const std::string path = dir_path + "/" + name_bytes;
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+  // Windows will not delete a read-only file, and neither does uninstalling.
+  if ((info.st_mode & 0222) == 0) return false;
+  if (unlink(path.c_str()) != 0) return false;
+  RemovePnfTwins(dir_path, name.substr(0, name.size() - kInfExtension.size()));
+  return true;
+}
+
+}  // namespace
+
+BOOL SetupGetInfFileListW(PCWSTR DirectoryPath, DWORD InfStyle, PWSTR ReturnBuffer,
+                          DWORD ReturnBufferSize, PDWORD RequiredSize) {
+  try {
+    if (InfStyle != INF_STYLE_WIN4) return FALSE;
+    std::string dir_path;
+    if (DirectoryPath != nullptr) {
+      dir_path = standin::EncodeFileName(DirectoryPath);
+    } else if (!InfDirectoryBytes(&dir_path)) {
+      return FALSE;
+    }
+    std::vector<std::u16string> names;
+    if (CollectInfNames(dir_path, &names) == Listing::kFailed) return FALSE;
+    std::sort(names.begin(), names.end(), ListingOrder);
+    return WriteMultiString(names, ReturnBuffer, ReturnBufferSize, RequiredSize);
+  } catch (const std::bad_alloc&) {
+    return FALSE;
+  }
+}
+
+UINT GetWindowsDirectoryW(LPWSTR lpBuffer, UINT uSize) {
+  try {
+    std::string bytes;
+    if (!WindowsDirectoryBytes(&bytes)) return 0;
+    const std::u16string directory = standin::DecodeFileName(bytes);
+    if (directory.size() >= UINT32_MAX) return 0;
+    const UINT length = static_cast<UINT>(directory.size());
+    if (lpBuffer == nullptr || uSize <= length) return length + 1;
+    std::copy(directory.begin(), directory.end(), lpBuffer);
+    lpBuffer[length] = 0;
+    return length;
+  } catch (const std::bad_alloc&) {
+    return 0;
+  }
+}
+
+LPWSTR PathCombineW(LPWSTR pszDest, LPCWSTR pszDir, LPCWSTR pszFile) {
+  if (pszDest == nullptr) return nullptr;
+  const std::u16string_view dir = View(pszDir);
+  const std::u16string_view file = View(pszFile);
+  const bool separator = !dir.empty() && !file.empty() && dir.back() != u'/';
+  const std::size_t length = dir.size() + (separator ? 1 : 0) + file.size();
+  if ((pszDir == nullptr && pszFile == nullptr) || length + 1 > MAX_PATH) {
+    pszDest[0] = 0;
+    return nullptr;
+  }
+  // Built aside first: callers commonly pass their directory buffer as pszDest too.
+  std::array<WCHAR, MAX_PATH> joined{};
+  WCHAR* end = std::copy(dir.begin(), dir.end(), joined.begin());
+  if (separator) *end++ = u'/';
+  end = std::copy(file.begin(), file.end(), end);
+  *end = 0;
+  std::copy_n(joined.begin(), length + 1, pszDest);
+  return pszDest;
+}
+
+DWORD GetPrivateProfileStringW(LPCWSTR lpAppName, LPCWSTR lpKeyName, LPCWSTR lpDefault,
+                               LPWSTR lpReturnedString, DWORD nSize, LPCWSTR lpFileName) {
+  try {
+    if (lpAppName == nullptr || lpKeyName == nullptr) return CopyCut(u"", lpReturnedString, nSize);
+    std::string path;
+    bool found = false;
+    DWORD length = 0;
+    if (ResolveProfilePath(lpFileName, &path)) {
+      length = standin::ReadProfileString(path, lpAppName, lpKeyName, lpReturnedString, nSize,
+                                          &found);
+    }
+    if (found) return length;
+    std::u16string_view fallback = View(lpDefault);
+    // Windows documents that trailing blanks of the default are dropped.
+    while (!fallback.empty() && (fallback.back() == u' ' || fallback.back() == u'\t')) {
+      fallback.remove_suffix(1);
+    }
+    return CopyCut(fallback, lpReturnedString, nSize);
+  } catch (const std::bad_alloc&) {
+    return CopyCut(u"", lpReturnedString, nSize);
+  }
+}
+
+BOOL SetupUninstallOEMInfW(PCWSTR InfFileName, DWORD Flags, PVOID Reserved) {
+  static_cast<void>(Flags);
+  try {
+    if (Reserved != nullptr || InfFileName == nullptr) return FALSE;
+    const std::u16string_view name(InfFileName);
+    std::string dir_path;
+    if (!IsOemInfName(name) || !InfDirectoryBytes(&dir_path)) return FALSE;
+    return RemoveOemInf(dir_path, name) ? TRUE : FALSE;
+  } catch (const std::bad_alloc&) {
+    return FALSE;
+  }
+}
+
+void* GeneralHeapAlloc(SIZE_T Bytes) {
+  // Like HeapAlloc, an empty request still yields a distinct block.
+  return std::calloc(Bytes == 0 ? 1 : Bytes, 1);
+}
+
+void GeneralHeapFree(void* Block) { std::free(Block); }
+
+}  // namespace platform
