@@ -1,0 +1,142 @@
+// The shared table of staged-package machines.
+#include "staged_cases.h"
+
+#include <cstdint>
+
+std::string InfText(const std::string& strings_lines, const std::string& signature) {
+  return "; staged by the end-to-end tests\r\n"
+         "[Version]\r\n"
+         "Signature=" + signature + "\r\n"
+         "Class=Printer\r\n"
+         "Provider=%Provider%\r\n"
+         "\r\n"
+         "[Manufacturer]\r\n"
+         "%Provider%=Models,NTamd64\r\n"
+         "\r\n"
+         "[Strings]\r\n"
+         "Provider=\"Some provider\"\r\n" +
+         strings_lines;
+}
+
+std::string Utf16LeFile(const std::string& utf8) {
+  std::string out = "\xFF\xFE";
+  auto put = [&out](std::uint32_t unit) {
+    out.push_back(static_cast<char>(unit & 0xFF));
+    out.push_back(static_cast<char>(unit >> 8));
+  };
+  for (size_t i = 0; i < utf8.size();) {
+    const auto lead = static_cast<unsigned char>(utf8[i]);
+    const int extra = lead < 0x80 ? 0 : lead < 0xE0 ? 1 : lead < 0xF0 ? 2 : 3;
+    std::uint32_t cp = extra == 0 ? lead : lead & (0x3Fu >> extra);
+    for (int k = 1; k <= extra; ++k) cp = (cp << 6) | (static_cast<unsigned char>(utf8[i + static_cast<size_t>(k)]) & 0x3Fu);
+    i += static_cast<size_t>(extra) + 1;
+    if (cp >= 0x10000) {
+      put(0xD800 + ((cp - 0x10000) >> 10));
+      put(0xDC00 + ((cp - 0x10000) & 0x3FF));
+    } else {
+      put(cp);
+    }
+  }
+  return out;
+}
+
+namespace {
+
+StagedInf Ansi(const std::string& name, const std::string& strings_lines) {
+  return {name, InfText(strings_lines)};
+}
+
+StagedInf Unicode(const std::string& name, const std::string& strings_lines) {
+  return {name, Utf16LeFile(InfText(strings_lines))};
+}
+
+StagedInf Locked(StagedInf inf) {
+  inf.read_only = true;
+  return inf;
+}
+
+const char kRule1[] = "Tamrix_Vessa_Driver_Name=\"Tamrix Vessa 4100\"\r\n";
+const char kRule4[] = "Dot4_Name=\"IEEE-1284.4 Driver QLDcor08\"\r\n";
+
+}  // namespace
+
+std::vector<StagedCase> StagedCases() {
+  return {
+      {"every rule removes its package, and only that",
+       Holds::kEverywhere,
+       {Ansi("oem11.inf", kRule1),
+        Ansi("oem12.inf", "DESCR1=\"Tamrix NXR KLT\"\r\n"),
+        Ansi("oem13.inf", "DESCR1=\"Tamrix PNP\"\r\n"),
+        Ansi("oem14.inf", kRule4),
+        Ansi("oem15.inf", "Dot4Usb_Name=\"USB Bridge Driver for IEEE-1284.4 QLDusb08\"\r\n"),
+        Ansi("oem16.inf", "Dot4Par_Name=\"Parallel Port Bridge Driver for IEEE-1284.4\"\r\n"),
+        Ansi("oem17.inf", "Dot4Print_Name=\"IEEE-1284.4 Printing Class Driver QLDprn08\"\r\n"),
+        Ansi("oem18.inf", "DeviceDesc=\"QLD IEEE-1284.4 Storage Function Driver V8\"\r\n"),
+        Ansi("oem19.inf", "DeviceDesc=\"Standard USB Host Controller\"\r\n"),
+        Ansi("oem20.inf", "DESCR1=\"Other maker PNP\"\r\n")},
+       {"oem11.inf", "oem12.inf", "oem13.inf", "oem14.inf", "oem15.inf", "oem16.inf",
+        "oem17.inf", "oem18.inf"},
+       0},
+      {"values that differ only in ASCII case match",
+       Holds::kEverywhere,
+       {Ansi("oem1.inf", "descr1=\"TAMRIX nxr klt\"\r\n"),
+        Ansi("oem2.inf", "DOT4PRINT_NAME = ieee-1284.4 printing class driver qldprn08\r\n")},
+       {"oem1.inf", "oem2.inf"},
+       0},
+      {"near misses are kept",
+       Holds::kEverywhere,
+       {Ansi("oem1.inf", "DESCR1=\"Tamrix PNP2\"\r\n"),
+        Ansi("oem2.inf", "DESCR1=\"Tamrix PN\"\r\n"),
+        Ansi("oem3.inf", "Tamrix_Vessa_Driver_Name=\r\n"),
+        Ansi("oem4.inf", "DESCR2=\"Tamrix PNP\"\r\n"),
+        {"oem5.inf", "[Version]\r\nSignature=\"$Windows NT$\"\r\n[Descriptions]\r\n" +
+                         std::string(kRule1)},
+        Ansi("oem6.inf", "\r\n[Strings.0407]\r\n" + std::string(kRule1)),
+        {"oem7.inf", "[Version]\r\nClass=Printer\r\n[Strings]\r\n" + std::string(kRule1)},
+        Ansi("oem8.inf", "Dot4_Name=\"IEEE-1284.4 Driver QLDcor08 \"\r\n")},
+       {},
+       0},
+      {"a package matching two rules is removed once",
+       Holds::kEverywhere,
+       {Ansi("oem3.inf", std::string(kRule1) + kRule4)},
+       {"oem3.inf"},
+       0},
+      {"a locked package fails the run and the others still go",
+       Holds::kEverywhere,
+       {Ansi("oem1.inf", "DESCR1=\"Tamrix PNP\"\r\n"),
+        Locked(Ansi("oem2.inf", "DESCR1=\"Tamrix PNP\"\r\n")),
+        Ansi("oem3.inf", "DESCR1=\"Tamrix PNP\"\r\n")},
+       {"oem1.inf", "oem3.inf"},
+       -1},
+      {"UTF-16LE and ANSI files are both read",
+       Holds::kEverywhere,
+       {Unicode("oem21.inf", "Dot4Usb_Name=\"USB Bridge Driver for IEEE-1284.4 QLDusb08\"\r\n"),
+        Unicode("oem22.inf", "Tamrix_Vessa_Driver_Name=\"Vessa \xC3\xB6 \xE6\x97\xA5\"\r\n"),
+        Ansi("oem23.inf", "Tamrix_Vessa_Driver_Name=\"Vessa \xF6\"\r\n"),
+        Unicode("oem24.inf", "DESCR1=\"Tamrix PNP\xC2\xA0\"\r\n")},
+       {"oem21.inf", "oem22.inf", "oem23.inf"},
+       0},
+      // Windows refuses to uninstall an INF that is not an OEM INF; Wine deletes any name.
+      {"a matching INF that is not an OEM INF is refused",
+       Holds::kOnTheStandIn,
+       {Ansi("tamrix.inf", kRule1), Ansi("oem1.inf", kRule1)},
+       {"oem1.inf"},
+       -1},
+      {"a matching INF that is not an OEM INF is refused",
+       Holds::kUnderWine,
+       {Ansi("tamrix.inf", kRule1), Ansi("oem1.inf", kRule1)},
+       {"tamrix.inf", "oem1.inf"},
+       0},
+      // Windows removes the precompiled .pnf with its INF; Wine leaves it.
+      {"the .pnf goes with its INF",
+       Holds::kOnTheStandIn,
+       {Ansi("oem7.inf", kRule4), {"oem7.pnf", "PNF\x01\x02"}, {"oem8.pnf", "PNF\x01\x02"}},
+       {"oem7.inf", "oem7.pnf"},
+       0},
+      {"the .pnf goes with its INF",
+       Holds::kUnderWine,
+       {Ansi("oem7.inf", kRule4), {"oem7.pnf", "PNF\x01\x02"}, {"oem8.pnf", "PNF\x01\x02"}},
+       {"oem7.inf"},
+       0},
+  };
+}

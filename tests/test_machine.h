@@ -1,0 +1,39 @@
+// A Windows machine for end-to-end runs of the built executable: on Linux a temporary directory
+// named by WINDIR, under Wine the prefix's own Windows directory.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+class TestMachine {
+ public:
+  TestMachine();
+  ~TestMachine();
+  TestMachine(const TestMachine&) = delete;
+  TestMachine& operator=(const TestMachine&) = delete;
+
+  // Writes one file into the INF directory, read-only if asked (the platform then refuses to
+  // delete it).
+  void Stage(const std::string& name, const std::string& bytes, bool read_only);
+
+  // Every file that the run may touch, by path relative to the Windows directory, with its bytes.
+  std::map<std::string, std::string> Snapshot() const;
+
+  // Runs the executable with these arguments and returns the process exit code as Windows
+  // reports it to a deployment tool: all 32 bits under Wine, the low 8 on Linux.
+  std::uint32_t Run(const std::vector<std::string>& arguments = {});
+
+  // What Run returns for a run that returned `code` from its entry.
+  static std::uint32_t ExitCodeFor(int code);
+
+  static const bool kIsWine;
+
+ private:
+  std::string windows_directory_;
+  std::vector<std::string> staged_;
+};
+
+// The INF directory's path prefix used in Snapshot() keys.
+inline std::string InfKey(const std::string& name) { return "inf/" + name; }

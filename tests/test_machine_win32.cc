@@ -1,0 +1,133 @@
+// The Windows executable's machine: the Wine prefix's own Windows directory, run through
+// CreateProcessW so that the full 32-bit exit code is seen.
+#include "test_machine.h"
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include <stdexcept>
+
+const bool TestMachine::kIsWine = true;
+
+namespace {
+
+std::wstring Wide(const std::string& utf8) {
+  const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring wide(static_cast<size_t>(length), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), length);
+  return wide;
+}
+
+std::string Narrow(const std::wstring& wide) {
+  const int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
+  std::string narrow(static_cast<size_t>(length), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), narrow.data(), length, nullptr, nullptr);
+  return narrow;
+}
+
+std::wstring WindowsDirectory() {
+  wchar_t buffer[MAX_PATH];
+  const UINT length = GetWindowsDirectoryW(buffer, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) throw std::runtime_error("no Windows directory");
+  return std::wstring(buffer, length);
+}
+
+std::string ReadFile(const std::wstring& path) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot read " + Narrow(path));
+  std::string bytes;
+  char chunk[65536];
+  DWORD got = 0;
+  while (::ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got != 0) bytes.append(chunk, got);
+  CloseHandle(file);
+  return bytes;
+}
+
+void WriteFile(const std::wstring& path, const std::string& bytes) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot write " + Narrow(path));
+  DWORD written = 0;
+  const BOOL ok = ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  CloseHandle(file);
+  if (!ok || written != bytes.size()) throw std::runtime_error("short write to " + Narrow(path));
+}
+
+void Delete(const std::wstring& path) {
+  SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  DeleteFileW(path.c_str());
+}
+
+std::wstring ExecutableBesideThisOne() {
+  wchar_t self[MAX_PATH];
+  const DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
+  std::wstring path(self, length);
+  return path.substr(0, path.find_last_of(L"\\/") + 1) + L"staged-package-removal.exe";
+}
+
+}  // namespace
+
+TestMachine::TestMachine() : windows_directory_(Narrow(WindowsDirectory())) {}
+
+TestMachine::~TestMachine() {
+  const std::wstring windir = Wide(windows_directory_);
+  for (const std::string& name : staged_) {
+    Delete(windir + L"\\inf\\" + Wide(name));
+    Delete(windir + L"\\i" + Wide(name));
+  }
+}
+
+void TestMachine::Stage(const std::string& name, const std::string& bytes, bool read_only) {
+  const std::wstring windir = Wide(windows_directory_);
+  const std::wstring path = windir + L"\\inf\\" + Wide(name);
+  WriteFile(path, bytes);
+  // Wine 8's SetupGetInfFileListW, given no directory, opens each listed file as
+  // "<windir>\i<name>" instead of "<windir>\inf\<name>": it copies the directory part of its
+  // search pattern with the length of the Windows directory plus one ("\"), cutting "inf\" to "i"
+  // (dlls/setupapi/parser.c, SetupGetInfFileListW). Finding nothing there, it lists nothing. A
+  // second name for each staged file where Wine looks keeps the product on the documented call.
+  const std::wstring wine_lookup = windir + L"\\i" + Wide(name);
+  DeleteFileW(wine_lookup.c_str());
+  if (!CreateHardLinkW(wine_lookup.c_str(), path.c_str(), nullptr)) {
+    throw std::runtime_error("cannot link " + Narrow(wine_lookup));
+  }
+  if (read_only) SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY);
+  staged_.push_back(name);
+}
+
+std::map<std::string, std::string> TestMachine::Snapshot() const {
+  const std::wstring inf = Wide(windows_directory_) + L"\\inf\\";
+  std::map<std::string, std::string> files;
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((inf + L"*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return files;
+  do {
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+    files[InfKey(Narrow(found.cFileName))] = ReadFile(inf + found.cFileName);
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  return files;
+}
+
+std::uint32_t TestMachine::Run(const std::vector<std::string>& arguments) {
+  const std::wstring executable = ExecutableBesideThisOne();
+  std::wstring command_line = L"\"" + executable + L"\"";
+  for (const std::string& argument : arguments) command_line += L" " + Wide(argument);
+
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(executable.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                      nullptr, &startup, &process)) {
+    throw std::runtime_error("cannot start " + Narrow(executable));
+  }
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD exit_code = 0;
+  GetExitCodeProcess(process.hProcess, &exit_code);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return exit_code;
+}
+
+std::uint32_t TestMachine::ExitCodeFor(int code) { return static_cast<std::uint32_t>(code); }
