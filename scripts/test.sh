@@ -1,14 +1,18 @@
 #!/usr/bin/env bash
-# Builds both targets and runs every test suite: the Linux build's, then the Windows
-# executable's under Wine.
+# Builds every target and runs every test: the Windows executable's suites under Wine, the Linux
+# build's (which compare the stand-in with Wine, so they come second), the same again under
+# AddressSanitizer and UndefinedBehaviorSanitizer, and a short run of each fuzzer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/setup.sh
 
-for preset in host windows-x64; do
+for preset in windows-x64 host host-asan; do
   echo "== $preset"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset"
   ctest --preset "$preset"
 done
+
+echo "== fuzz"
+bash scripts/fuzz.sh "${SPR_FUZZ_SECONDS:-60}"

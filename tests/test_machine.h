@@ -18,7 +18,8 @@ class TestMachine {
   // delete it).
   void Stage(const std::string& name, const std::string& bytes, bool read_only);
 
-  // Every file that the run may touch, by path relative to the Windows directory, with its bytes.
+  // Every file that the run may touch, by path relative to the Windows directory, with its bytes
+  // (a symbolic link with its target instead, a directory with a trailing "/").
   std::map<std::string, std::string> Snapshot() const;
 
   // Runs the executable with these arguments and returns the process exit code as Windows
@@ -28,11 +29,18 @@ class TestMachine {
   // What Run returns for a run that returned `code` from its entry.
   static std::uint32_t ExitCodeFor(int code);
 
+  // The Windows directory, as a path of the platform the tests run on.
+  const std::string& WindowsDirectory() const { return windows_directory_; }
+
+  // Peak resident memory of the last run in KiB, where the platform reports it (Linux); else 0.
+  std::uint64_t PeakMemoryKiB() const { return peak_memory_kib_; }
+
   static const bool kIsWine;
 
  private:
   std::string windows_directory_;
   std::vector<std::string> staged_;
+  std::uint64_t peak_memory_kib_ = 0;
 };
 
 // The INF directory's path prefix used in Snapshot() keys.

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -39,17 +40,49 @@ void TestMachine::Stage(const std::string& name, const std::string& bytes, bool 
   staged_.push_back(name);
 }
 
+namespace {
+
+std::string Trim(const std::string& text) {
+  const size_t begin = text.find_first_not_of(" \t");
+  return begin == std::string::npos ? "" : text.substr(begin, text.find_last_not_of(" \t") - begin + 1);
+}
+
+// Walks without following links, so that link loops and links to directories are recorded as
+// links rather than followed.
+void SnapshotInto(const fs::path& root, const fs::path& directory,
+                  std::map<std::string, std::string>* files) {
+  for (const auto& entry : fs::directory_iterator(directory)) {
+    const std::string relative = entry.path().lexically_relative(root).string();
+    const fs::file_status status = fs::symlink_status(entry.path());
+    if (fs::is_symlink(status)) {
+      (*files)[relative] = "symlink to " + fs::read_symlink(entry.path()).string();
+    } else if (fs::is_directory(status)) {
+      (*files)[relative + "/"] = "";
+      SnapshotInto(root, entry.path(), files);
+    } else {
+      std::ifstream in(entry.path(), std::ios::binary);
+      (*files)[relative] = std::string(std::istreambuf_iterator<char>(in), {});
+    }
+  }
+}
+
+// VmHWM of pid once it runs the executable named comm; 0 before that.
+std::uint64_t PeakMemoryOfExecutable(pid_t pid, const std::string& comm) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  bool running_it = false;
+  while (std::getline(status, line)) {
+    if (line.rfind("Name:", 0) == 0) running_it = Trim(line.substr(5)) == comm;
+    if (running_it && line.rfind("VmHWM:", 0) == 0) return std::stoull(line.substr(6));
+  }
+  return 0;
+}
+
+}  // namespace
+
 std::map<std::string, std::string> TestMachine::Snapshot() const {
   std::map<std::string, std::string> files;
-  for (const auto& entry : fs::recursive_directory_iterator(windows_directory_)) {
-    const std::string relative = fs::relative(entry.path(), windows_directory_).string();
-    if (entry.is_directory()) {
-      files[relative + "/"] = "";
-      continue;
-    }
-    std::ifstream in(entry.path(), std::ios::binary);
-    files[relative] = std::string(std::istreambuf_iterator<char>(in), {});
-  }
+  SnapshotInto(windows_directory_, windows_directory_, &files);
   return files;
 }
 
@@ -71,10 +104,19 @@ std::uint32_t TestMachine::Run(const std::vector<std::string>& arguments) {
   if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), env.data()) != 0) {
     throw std::runtime_error("cannot start " + args[0]);
   }
+  // The child's own peak comes from /proc while it runs: rusage would also count the memory of
+  // this process, which the child shares until it has started the executable.
+  const std::string comm = fs::path(args[0]).filename().string().substr(0, 15);
+  peak_memory_kib_ = 0;
   int status = 0;
-  if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) {
-    throw std::runtime_error("the executable did not exit normally");
+  for (;;) {
+    const pid_t done = waitpid(pid, &status, WNOHANG);
+    if (done == pid) break;
+    if (done != 0) throw std::runtime_error("cannot wait for the executable");
+    peak_memory_kib_ = std::max(peak_memory_kib_, PeakMemoryOfExecutable(pid, comm));
+    usleep(2000);
   }
+  if (!WIFEXITED(status)) throw std::runtime_error("the executable did not exit normally");
   return static_cast<std::uint32_t>(WEXITSTATUS(status));
 }
 

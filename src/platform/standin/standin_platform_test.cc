@@ -420,6 +420,34 @@ TEST(SetupGetInfFileListTest, NonUtf8NamesLeadBackToTheirFiles) {
   EXPECT_EQ(std::u16string(value), u"latin1");
 }
 
+// ---- the listing is a snapshot -----------------------------------------------------------------
+
+TEST(SetupGetInfFileListTest, FilesThatVanishOrChangeAfterTheListingAreReadAsTheyAreNow) {
+  const WindowsTree tree;
+  tree.Write("inf/oem1.inf", std::string(kNtInf) + "[Strings]\nk=one\n");
+  tree.Write("inf/oem2.inf", std::string(kNtInf) + "[Strings]\nk=two\n");
+  tree.Write("inf/oem3.inf", std::string(kNtInf) + "[Strings]\nk=three\n");
+  ASSERT_EQ(ListInfs(), (std::vector<std::u16string>{u"oem1.inf", u"oem2.inf", u"oem3.inf"}));
+
+  ASSERT_EQ(unlink(tree.Path("inf/oem1.inf").c_str()), 0);
+  tree.Write("inf/oem2.inf", std::string(kNtInf) + "[Strings]\nk=owt\n");  // same size
+  ASSERT_EQ(rename(tree.Path("inf/oem3.inf").c_str(), tree.Path("old.inf").c_str()), 0);
+  tree.Write("inf/oem3.inf", std::string(kNtInf) + "[Strings]\nk=replaced\n");
+
+  const struct {
+    const char* name;
+    std::u16string_view expected;
+  } cases[] = {{"oem1.inf", u""}, {"oem2.inf", u"owt"}, {"oem3.inf", u"replaced"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::u16string path = standin::DecodeFileName(tree.Path("inf/" + std::string(c.name)));
+    WCHAR value[MAX_PATH];
+    const DWORD count = platform::GetPrivateProfileStringW(u"Strings", u"k", u"", value, MAX_PATH,
+                                                           path.c_str());
+    EXPECT_EQ(std::u16string_view(value, count), c.expected);
+  }
+}
+
 // ---- GetPrivateProfileStringW file names --------------------------------------------------------
 
 TEST(GetPrivateProfileStringTest, RelativeNamesAreInTheWindowsDirectory) {
