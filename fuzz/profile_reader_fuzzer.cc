@@ -5,10 +5,12 @@
 
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "platform/standin/profile_index.h"
 #include "platform/standin/profile_reader.h"
 
 namespace {
@@ -100,12 +102,35 @@ std::u16string PickName(FuzzedDataProvider& data) {
 
 }  // namespace
 
+// One read through the reader, checked against the reference.
+void Check(const std::string& path, const std::string& file, const std::u16string& section,
+           const std::u16string& key, DWORD buffer_size) {
+  // Exactly buffer_size units, so that AddressSanitizer sees any write past them.
+  std::vector<WCHAR> out(buffer_size);
+  bool found = false;
+  const DWORD count = standin::ReadProfileString(path, section, key, out.data(), buffer_size, &found);
+  std::u16string expected = Reference(file, section, key);
+  if (found != !expected.empty()) __builtin_trap();
+  if (expected.size() > buffer_size - 1) expected.resize(buffer_size - 1);
+  if (count != (found ? expected.size() : 0)) __builtin_trap();
+  if (found && (out[count] != 0 || std::u16string(out.data(), count) != expected)) __builtin_trap();
+}
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  // Index every file at once, so that answers from the index are checked as well: the second and
+  // third reads of each input come from it.
+  standin::SetProfileIndexTrustAge(std::chrono::nanoseconds(0));
+  return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, size_t size) {
   FuzzedDataProvider data(bytes, size);
   const std::u16string section = PickName(data);
   const std::u16string key = PickName(data);
+  const std::u16string other_key = PickName(data);
   const DWORD buffer_size = data.PickValueInArray<DWORD>({1, 2, 3, 5, 16, 260});
   const std::string file = data.ConsumeRemainingBytesAsString();
+  standin::ClearProfileIndex();
 
   const int fd = memfd_create("profile", MFD_CLOEXEC);
   if (fd < 0) return 0;
@@ -115,16 +140,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, size_t size) {
   }
   const std::string path = "/proc/self/fd/" + std::to_string(fd);
 
-  // Exactly buffer_size units, so that AddressSanitizer sees any write past them.
-  std::vector<WCHAR> out(buffer_size);
-  bool found = false;
-  const DWORD count = standin::ReadProfileString(path, section, key, out.data(), buffer_size, &found);
+  Check(path, file, section, key, buffer_size);
+  Check(path, file, section, other_key, buffer_size);
+  Check(path, file, section, key, 260);
   close(fd);
-
-  std::u16string expected = Reference(file, section, key);
-  if (found != !expected.empty()) __builtin_trap();
-  if (expected.size() > buffer_size - 1) expected.resize(buffer_size - 1);
-  if (count != (found ? expected.size() : 0)) __builtin_trap();
-  if (found && (out[count] != 0 || std::u16string(out.data(), count) != expected)) __builtin_trap();
   return 0;
 }

@@ -27,7 +27,7 @@ std::string Narrow(const std::wstring& wide) {
   return narrow;
 }
 
-std::wstring WindowsDirectory() {
+std::wstring SystemWindowsDirectory() {
   wchar_t buffer[MAX_PATH];
   const UINT length = GetWindowsDirectoryW(buffer, MAX_PATH);
   if (length == 0 || length >= MAX_PATH) throw std::runtime_error("no Windows directory");
@@ -68,7 +68,7 @@ std::wstring ExecutableBesideThisOne() {
 
 }  // namespace
 
-TestMachine::TestMachine() : windows_directory_(Narrow(WindowsDirectory())) {}
+TestMachine::TestMachine() : windows_directory_(Narrow(SystemWindowsDirectory())) {}
 
 TestMachine::~TestMachine() {
   const std::wstring windir = Wide(windows_directory_);

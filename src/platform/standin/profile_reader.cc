@@ -2,6 +2,8 @@
 // caller's buffer whatever the size of the file or of its lines.
 #include "platform/standin/profile_reader.h"
 
+#include "platform/standin/profile_index.h"
+#include "platform/standin/profile_text.h"
 #include "platform/standin/wide_text.h"
 
 #include <fcntl.h>
@@ -21,29 +23,6 @@ namespace {
 // Even, so that a full chunk never splits a UTF-16 unit.
 constexpr std::size_t kChunkBytes = 64 * 1024;
 constexpr std::uint64_t kNoNul = UINT64_MAX;
-
-// Windows-1252 for 0x80..0x9F; the five bytes it leaves undefined keep their own value.
-constexpr char16_t kCp1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-bool IsBlank(char16_t unit) { return unit == u' ' || unit == u'\t'; }
-
-class UniqueFd {
- public:
-  explicit UniqueFd(int fd) : fd_(fd) {}
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-  ~UniqueFd() {
-    if (fd_ >= 0) close(fd_);
-  }
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 // Whether a name read from the file equals the query, decided as the units stream past, so that a
 // name of any length costs O(1) memory. A NUL unit ends the name.
@@ -126,6 +105,14 @@ class Scanner {
   Scanner(std::u16string_view section, std::u16string_view key, WCHAR* out, DWORD size)
       : section_(section), key_(key), out_(out), size_(size) {}
 
+  // Reads only the line that starts where feeding starts, as a line of the wanted section.
+  static Scanner OneLine(std::u16string_view key, WCHAR* out, DWORD size) {
+    Scanner scanner({}, key, out, size);
+    scanner.in_section_ = true;
+    scanner.one_line_ = true;
+    return scanner;
+  }
+
   bool done() const { return done_; }
 
   void Feed(char16_t unit) {
@@ -150,10 +137,13 @@ class Scanner {
       length_ = value_.Finish(out_, size_, &found_);
       done_ = true;
     }
+    if (one_line_) done_ = true;
     line_start_ = true;
     bracket_open_ = false;
     key_phase_ = KeyPhase::kIgnore;
   }
+
+  bool key_matched() const { return key_matched_; }
 
   DWORD Result(bool* found) const {
     *found = found_;
@@ -196,6 +186,7 @@ class Scanner {
         return;
       }
       key_phase_ = name_.Equals(key_, true) ? KeyPhase::kValue : KeyPhase::kIgnore;
+      key_matched_ = key_matched_ || key_phase_ == KeyPhase::kValue;
       value_ = ValueState{};
     }
   }
@@ -205,6 +196,8 @@ class Scanner {
   WCHAR* out_;
   DWORD size_;
   bool in_section_ = false;
+  bool one_line_ = false;
+  bool key_matched_ = false;
   bool done_ = false;
   bool found_ = false;
   DWORD length_ = 0;
@@ -238,9 +231,26 @@ void FeedBytes(const unsigned char* bytes, std::size_t count, bool utf16, Scanne
     return;
   }
   for (std::size_t i = 0; i < count && !scanner->done(); ++i) {
-    const unsigned char byte = bytes[i];
-    scanner->Feed(byte >= 0x80 && byte < 0xA0 ? kCp1252High[byte - 0x80] : byte);
+    scanner->Feed(AnsiUnit(bytes[i]));
   }
+}
+
+// Feeds the units from byte `offset` (where a unit starts) to the end or until the scanner is
+// done, in small reads: it is used for single lines.
+bool ScanFrom(int fd, std::uint64_t offset, bool utf16, Scanner* scanner) {
+  constexpr std::size_t kLineChunkBytes = 4096;
+  unsigned char chunk[kLineChunkBytes];
+  for (;;) {
+    const ssize_t got = pread(fd, chunk, kLineChunkBytes, static_cast<off_t>(offset));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return false;
+    FeedBytes(chunk, static_cast<std::size_t>(got), utf16, scanner);
+    if (scanner->done()) return true;
+    if (got == 0) break;
+    offset += static_cast<std::uint64_t>(got);
+  }
+  scanner->EndLine();
+  return true;
 }
 
 // False on a read error: a file only partly read is as good as one that could not be read.
@@ -267,19 +277,32 @@ bool ScanFile(int fd, unsigned char* chunk, Scanner* scanner) {
 }  // namespace
 
 DWORD ReadProfileString(const std::string& path_bytes, std::u16string_view section,
-                        std::u16string_view key, WCHAR* out, DWORD size, bool* found) {
+                        std::u16string_view key, WCHAR* out, DWORD size, bool* found,
+                        const struct stat* known) {
   bool found_value = false;
   DWORD length = 0;
-  // O_NONBLOCK keeps a FIFO from hanging the open; it is then refused as not a regular file.
-  const UniqueFd fd(open(path_bytes.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  struct stat info {};
-  if (fd.get() >= 0 && fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode)) {
-    const std::unique_ptr<unsigned char[]> chunk(new (std::nothrow) unsigned char[kChunkBytes]);
-    Scanner scanner(section, key, out, size);
-    if (chunk && ScanFile(fd.get(), chunk.get(), &scanner)) length = scanner.Result(&found_value);
+  if (!ReadIndexedProfileString(path_bytes, known, section, key, out, size, &found_value,
+                                &length)) {
+    // O_NONBLOCK keeps a FIFO from hanging the open; it is then refused as not a regular file.
+    const UniqueFd fd(open(path_bytes.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    struct stat info {};
+    if (fd.get() >= 0 && fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode)) {
+      const std::unique_ptr<unsigned char[]> chunk(new (std::nothrow) unsigned char[kChunkBytes]);
+      Scanner scanner(section, key, out, size);
+      if (chunk && ScanFile(fd.get(), chunk.get(), &scanner)) length = scanner.Result(&found_value);
+    }
   }
   if (found != nullptr) *found = found_value;
-  return length;
+  return found_value ? length : 0;
+}
+
+bool ReadProfileLine(int fd, std::uint64_t offset, bool utf16, std::u16string_view key,
+                     WCHAR* out, DWORD size, LineValue* value) {
+  Scanner scanner = Scanner::OneLine(key, out, size);
+  if (!ScanFrom(fd, offset, utf16, &scanner)) return false;
+  value->key_matched = scanner.key_matched();
+  value->length = scanner.Result(&value->found);
+  return true;
 }
 
 }  // namespace standin

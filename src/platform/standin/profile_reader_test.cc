@@ -1,14 +1,17 @@
 // Tests of profile reading by Windows' rules on real files, mostly via GetPrivateProfileStringW.
 #include <unistd.h>
 
+#include <chrono>
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "platform/setup_platform.h"
+#include "platform/standin/profile_index.h"
 #include "platform/standin/profile_reader.h"
 #include "platform/standin/scoped_temp_dir.h"
 #include "platform/standin/wide_text.h"
@@ -168,6 +171,79 @@ TEST(ProfileReaderTest, CutsValuesToTheBuffer) {
     EXPECT_EQ(result.text, expected);
     EXPECT_EQ(result.returned, expected.size());
   }
+}
+
+// Makes every file trusted by the index at once, for one test; the default comes back after.
+class IndexEveryFile {
+ public:
+  IndexEveryFile() {
+    standin::ClearProfileIndex();
+    standin::SetProfileIndexTrustAge(std::chrono::nanoseconds(0));
+  }
+  IndexEveryFile(const IndexEveryFile&) = delete;
+  IndexEveryFile& operator=(const IndexEveryFile&) = delete;
+  ~IndexEveryFile() {
+    standin::SetProfileIndexTrustAge(std::chrono::milliseconds(2100));
+    standin::ClearProfileIndex();
+  }
+};
+
+// Every rule once more, answered from the index: the first read of each file builds its index,
+// the second finds the key line (or its absence) there. Each case gets a file of its own, since
+// an in-place rewrite within one timestamp tick is exactly what the index cannot see.
+TEST(ProfileReaderTest, IndexGivesTheSameAnswers) {
+  ScopedTempDir dir;
+  ASSERT_TRUE(dir.ok());
+  const IndexEveryFile index;
+  int n = 0;
+  for (const ReadCase& c : kReadCases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = dir.Write("case" + std::to_string(n++) + ".ini",
+                                       c.utf16.empty() ? std::string(c.bytes) : Utf16LeFile(c.utf16));
+    for (int read = 0; read < 2; ++read) {
+      const ReadResult result = ReadValue(path, c.section, c.key);
+      EXPECT_EQ(result.text, c.expected) << "read " << read;
+      EXPECT_EQ(result.returned, c.expected.size()) << "read " << read;
+    }
+  }
+  for (const CutCase& c : kCutCases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = dir.Write("cut" + std::to_string(n++) + ".ini",
+                                       "[S]\nk=" + std::string(c.before) + std::string(c.units, 'x') +
+                                           std::string(c.after) + "\nnext=1\n");
+    const std::u16string expected =
+        std::u16string(c.expected_prefix) + std::u16string(c.expected_units, u'x');
+    ReadValue(path, u"S", u"next");  // indexes the file and the section first
+    for (int read = 0; read < 2; ++read) {
+      const ReadResult result = ReadValue(path, u"S", u"k", c.size);
+      EXPECT_EQ(result.text, expected) << "read " << read;
+      EXPECT_EQ(result.returned, expected.size()) << "read " << read;
+    }
+  }
+}
+
+// With the default trust age: a file indexed once it has been left alone for longer, then changed
+// in place (same size), replaced, or removed, is read as it is now.
+TEST(ProfileReaderTest, ChangedFilesAreNeverAnsweredFromTheIndex) {
+  ScopedTempDir dir;
+  ASSERT_TRUE(dir.ok());
+  standin::ClearProfileIndex();
+  const std::string same_size = dir.Write("same.ini", "[S]\nk=old\n");
+  const std::string replaced = dir.Write("replaced.ini", "[S]\nk=old\n");
+  const std::string removed = dir.Write("removed.ini", "[S]\nk=old\n");
+  std::this_thread::sleep_for(std::chrono::milliseconds(2300));
+  for (const std::string& path : {same_size, replaced, removed}) {
+    ASSERT_EQ(ReadValue(path, u"S", u"k").text, u"old") << path;
+  }
+
+  dir.Write("same.ini", "[S]\nk=new\n");
+  dir.Write("next.ini", "[S]\nk=new, and longer\n");
+  ASSERT_EQ(rename(dir.Child("next.ini").c_str(), replaced.c_str()), 0);
+  ASSERT_EQ(unlink(removed.c_str()), 0);
+
+  EXPECT_EQ(ReadValue(same_size, u"S", u"k").text, u"new");
+  EXPECT_EQ(ReadValue(replaced, u"S", u"k").text, u"new, and longer");
+  EXPECT_EQ(ReadValue(removed, u"S", u"k").text, kDefault);
 }
 
 TEST(ProfileReaderTest, DefaultStandsInForMissingValues) {

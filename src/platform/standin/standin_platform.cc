@@ -59,24 +59,32 @@ bool EndsWithIgnoringAsciiCase(std::u16string_view text, std::u16string_view suf
 }
 
 // The order the listing promises: ASCII case ignored first, raw units to break ties.
-bool ListingOrder(const std::u16string& a, const std::u16string& b) {
-  const auto folded_less = [](char16_t x, char16_t y) {
-    return standin::FoldAsciiCase(x) < standin::FoldAsciiCase(y);
-  };
-  if (std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), folded_less)) {
-    return true;
+void SortForListing(std::vector<std::u16string>* names) {
+  std::vector<std::pair<std::u16string, std::u16string>> keyed;
+  keyed.reserve(names->size());
+  for (std::u16string& name : *names) {
+    std::u16string folded = name;
+    for (char16_t& unit : folded) unit = standin::FoldAsciiCase(unit);
+    keyed.emplace_back(std::move(folded), std::move(name));
   }
-  if (std::lexicographical_compare(b.begin(), b.end(), a.begin(), a.end(), folded_less)) {
-    return false;
-  }
-  return a < b;
+  std::sort(keyed.begin(), keyed.end());
+  names->clear();
+  for (auto& [folded, name] : keyed) names->push_back(std::move(name));
 }
 
-bool HasKnownSignature(const std::string& path) {
+// ".inf" is ASCII, and ASCII bytes decode to themselves, so the test needs no decoding.
+bool HasInfExtension(std::string_view name) {
+  if (name.size() < 4) return false;
+  const std::string_view tail = name.substr(name.size() - 4);
+  return tail[0] == '.' && (tail[1] | 0x20) == 'i' && (tail[2] | 0x20) == 'n' &&
+         (tail[3] | 0x20) == 'f';
+}
+
+bool HasKnownSignature(const std::string& path, const struct stat& info) {
   std::array<WCHAR, kSignatureBuffer> value{};
   bool found = false;
   const DWORD length = standin::ReadProfileString(path, u"Version", u"Signature", value.data(),
-                                                  kSignatureBuffer, &found);
+                                                  kSignatureBuffer, &found, &info);
   const std::u16string_view signature(value.data(), found ? length : 0);
   return std::any_of(std::begin(kSignatures), std::end(kSignatures),
                      [&](std::u16string_view known) {
@@ -85,10 +93,10 @@ bool HasKnownSignature(const std::string& path) {
 }
 
 bool IsListedInf(int dir_fd, const std::string& dir_path, const char* name) {
-  if (!EndsWithIgnoringAsciiCase(standin::DecodeFileName(name), kInfExtension)) return false;
+  if (!HasInfExtension(name)) return false;
   struct stat info {};
   if (fstatat(dir_fd, name, &info, 0) != 0 || !S_ISREG(info.st_mode)) return false;
-  return HasKnownSignature(dir_path + "/" + name);
+  return HasKnownSignature(dir_path + "/" + name, info);
 }
 
 enum class Listing { kListed, kFailed };
@@ -194,7 +202,7 @@ BOOL SetupGetInfFileListW(PCWSTR DirectoryPath, DWORD InfStyle, PWSTR ReturnBuff
     }
     std::vector<std::u16string> names;
     if (CollectInfNames(dir_path, &names) == Listing::kFailed) return FALSE;
-    std::sort(names.begin(), names.end(), ListingOrder);
+    SortForListing(&names);
     return WriteMultiString(names, ReturnBuffer, ReturnBufferSize, RequiredSize);
   } catch (const std::bad_alloc&) {
     return FALSE;
