@@ -57,14 +57,11 @@ bool Trusted(const Identity& identity) {
   return Nanoseconds(now) - last_change >= g_trust_age.count();
 }
 
-// FNV-1a over the ASCII-folded units of a name, so that equal names always hash alike.
+// FNV-1a over the ASCII-folded units (whole units, not bytes) of a name, so that equal names
+// always hash alike. Only a filter: every match is checked against the file.
 struct NameHash {
   std::uint32_t value = 2166136261u;
-  void Add(char16_t unit) {
-    const char16_t folded = FoldAsciiCase(unit);
-    value = (value ^ (folded & 0xFFu)) * 16777619u;
-    value = (value ^ (folded >> 8)) * 16777619u;
-  }
+  void Add(char16_t unit) { value = (value ^ FoldAsciiCase(unit)) * 16777619u; }
 };
 
 std::uint32_t HashOf(std::u16string_view name) {
@@ -89,6 +86,7 @@ struct Memo {
 };
 
 struct KeyedSection {
+  std::uint32_t hash;            // of the section name
   std::u16string folded_name;    // as verified at its header
   std::vector<Entry> key_lines;  // every key line of the section, in file order
   std::vector<Memo> memos;
@@ -419,12 +417,12 @@ std::u16string Folded(std::u16string_view text) {
 // they cannot be listed, or when the header found by hash belongs to another name.
 KeyedSection* KeyedSectionFor(const std::string& path, FileIndex* index, const Entry& header,
                               std::u16string_view section) {
-  const std::u16string folded = Folded(section);
   for (KeyedSection& keyed : index->sections) {
-    if (HashOf(keyed.folded_name) == header.hash) {
-      return keyed.folded_name == folded ? &keyed : nullptr;
+    if (keyed.hash == header.hash) {
+      return EqualsIgnoringAsciiCase(keyed.folded_name, section) ? &keyed : nullptr;
     }
   }
+  const std::u16string folded = Folded(section);
   const UniqueFd fd(OpenIndexed(path, index->identity));
   std::vector<Entry> lines;
   if (fd.get() < 0 || !BuildKeyLines(fd.get(), *index, header.offset, section, &lines)) {
@@ -432,7 +430,7 @@ KeyedSection* KeyedSectionFor(const std::string& path, FileIndex* index, const E
   }
   index->entries += lines.size();
   State().entries += lines.size();
-  index->sections.push_back({folded, std::move(lines), {}});
+  index->sections.push_back({header.hash, folded, std::move(lines), {}});
   return &index->sections.back();
 }
 
@@ -448,9 +446,10 @@ bool AnswerFromMemo(const Memo& memo, WCHAR* out, DWORD size, bool* found, DWORD
 // Reads the first key line of the section that is a line of `key`, and keeps its value.
 bool ReadKey(const std::string& path, FileIndex* index, KeyedSection* keyed,
              std::u16string_view key, WCHAR* out, DWORD size, bool* found, DWORD* length) {
-  const std::u16string folded = Folded(key);
   for (const Memo& memo : keyed->memos) {
-    if (memo.folded_key == folded) return AnswerFromMemo(memo, out, size, found, length);
+    if (EqualsIgnoringAsciiCase(memo.folded_key, key)) {
+      return AnswerFromMemo(memo, out, size, found, length);
+    }
   }
   const std::uint32_t key_hash = HashOf(key);
   for (const Entry& line : keyed->key_lines) {
@@ -463,7 +462,8 @@ bool ReadKey(const std::string& path, FileIndex* index, KeyedSection* keyed,
       return false;
     }
     if (!read.key_matched) continue;  // another name with the same hash
-    Memo memo{folded, read.found, read.length < kMemoUnits, std::u16string(value, read.length)};
+    Memo memo{Folded(key), read.found, read.length < kMemoUnits,
+              std::u16string(value, read.length)};
     keyed->memos.push_back(memo);
     ++index->entries;
     ++State().entries;

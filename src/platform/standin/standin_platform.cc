@@ -59,17 +59,15 @@ bool EndsWithIgnoringAsciiCase(std::u16string_view text, std::u16string_view suf
 }
 
 // The order the listing promises: ASCII case ignored first, raw units to break ties.
-void SortForListing(std::vector<std::u16string>* names) {
-  std::vector<std::pair<std::u16string, std::u16string>> keyed;
-  keyed.reserve(names->size());
-  for (std::u16string& name : *names) {
-    std::u16string folded = name;
-    for (char16_t& unit : folded) unit = standin::FoldAsciiCase(unit);
-    keyed.emplace_back(std::move(folded), std::move(name));
+bool ListingOrder(const std::u16string& a, const std::u16string& b) {
+  const std::size_t common = std::min(a.size(), b.size());
+  for (std::size_t i = 0; i < common; ++i) {
+    const char16_t x = standin::FoldAsciiCase(a[i]);
+    const char16_t y = standin::FoldAsciiCase(b[i]);
+    if (x != y) return x < y;
   }
-  std::sort(keyed.begin(), keyed.end());
-  names->clear();
-  for (auto& [folded, name] : keyed) names->push_back(std::move(name));
+  if (a.size() != b.size()) return a.size() < b.size();
+  return a < b;
 }
 
 // ".inf" is ASCII, and ASCII bytes decode to themselves, so the test needs no decoding.
@@ -202,7 +200,7 @@ BOOL SetupGetInfFileListW(PCWSTR DirectoryPath, DWORD InfStyle, PWSTR ReturnBuff
     }
     std::vector<std::u16string> names;
     if (CollectInfNames(dir_path, &names) == Listing::kFailed) return FALSE;
-    SortForListing(&names);
+    std::sort(names.begin(), names.end(), ListingOrder);
     return WriteMultiString(names, ReturnBuffer, ReturnBufferSize, RequiredSize);
   } catch (const std::bad_alloc&) {
     return FALSE;
