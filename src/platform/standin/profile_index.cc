@@ -143,19 +143,6 @@ struct Units {
   }
 };
 
-// Reads up to kChunkBytes; the count read, or -1 on an error.
-ssize_t ReadChunk(int fd, unsigned char* chunk) {
-  std::size_t filled = 0;
-  while (filled < kChunkBytes) {
-    const ssize_t got = read(fd, chunk + filled, kChunkBytes - filled);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return -1;
-    if (got == 0) break;
-    filled += static_cast<std::size_t>(got);
-  }
-  return static_cast<ssize_t>(filled);
-}
-
 // Finds every section header of a file in one pass that looks only at '[' units: a header is a
 // line whose first non-blank unit is '[' and which has a ']' later on the line; its name is what
 // lies between them, up to a NUL.
@@ -230,7 +217,7 @@ bool BuildHeaders(int fd, FileIndex* index) {
   HeaderFinder finder(index);
   std::uint64_t offset = 0;
   for (bool first = true;; first = false) {
-    const ssize_t got = ReadChunk(fd, chunk.get());
+    const ssize_t got = ReadFull(fd, chunk.get(), kChunkBytes);
     if (got < 0) return false;
     std::size_t skip = 0;
     if (first && got >= 2 && chunk[0] == 0xFF && chunk[1] == 0xFE) {
@@ -369,7 +356,7 @@ bool BuildKeyLines(int fd, const FileIndex& index, std::uint64_t header_offset,
   KeyLineFinder finder(section, lines);
   const std::size_t width = index.utf16 ? 2 : 1;
   for (std::uint64_t offset = header_offset;;) {
-    const ssize_t got = ReadChunk(fd, chunk.get());
+    const ssize_t got = ReadFull(fd, chunk.get(), kChunkBytes);
     if (got < 0) return false;
     const Units units{chunk.get(), static_cast<std::size_t>(got) / width, index.utf16};
     for (std::size_t i = 0; i < units.count; ++i) {

@@ -209,19 +209,6 @@ class Scanner {
   ValueState value_;
 };
 
-// Reads until the chunk is full or the file ends; -1 on a read error.
-ssize_t FillChunk(int fd, unsigned char* chunk) {
-  std::size_t filled = 0;
-  while (filled < kChunkBytes) {
-    const ssize_t got = read(fd, chunk + filled, kChunkBytes - filled);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return -1;
-    if (got == 0) break;
-    filled += static_cast<std::size_t>(got);
-  }
-  return static_cast<ssize_t>(filled);
-}
-
 void FeedBytes(const unsigned char* bytes, std::size_t count, bool utf16, Scanner* scanner) {
   if (utf16) {
     // An odd byte can only be the file's last; it is not a unit.
@@ -258,7 +245,7 @@ bool ScanFile(int fd, unsigned char* chunk, Scanner* scanner) {
   bool first_chunk = true;
   bool utf16 = false;
   for (;;) {
-    const ssize_t got = FillChunk(fd, chunk);
+    const ssize_t got = ReadFull(fd, chunk, kChunkBytes);
     if (got < 0) return false;
     std::size_t start = 0;
     if (first_chunk && got >= 2 && chunk[0] == 0xFF && chunk[1] == 0xFE) {

@@ -4,6 +4,9 @@
 
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstddef>
+
 namespace standin {
 
 // Windows-1252 for 0x80..0x9F; the five bytes it leaves undefined keep their own value.
@@ -20,6 +23,19 @@ inline char16_t AnsiUnit(unsigned char byte) {
 inline bool IsBlank(char16_t unit) { return unit == u' ' || unit == u'\t'; }
 
 inline bool IsLineEnd(char16_t unit) { return unit == u'\r' || unit == u'\n'; }
+
+// Reads until `capacity` bytes are in or the file ends; the count read, or -1 on an error.
+inline ssize_t ReadFull(int fd, unsigned char* buffer, std::size_t capacity) {
+  std::size_t filled = 0;
+  while (filled < capacity) {
+    const ssize_t got = read(fd, buffer + filled, capacity - filled);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return -1;
+    if (got == 0) break;
+    filled += static_cast<std::size_t>(got);
+  }
+  return static_cast<ssize_t>(filled);
+}
 
 class UniqueFd {
  public:
