@@ -77,6 +77,8 @@ TEST(ExecutablePropertiesTest, IsSmallWindowsGuiProgramImportingOnlySystemDlls) 
   ASSERT_NE(nt, nullptr);
   EXPECT_EQ(nt->FileHeader.Machine, IMAGE_FILE_MACHINE_AMD64);
   EXPECT_EQ(nt->OptionalHeader.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI);
+  // Without it, GetWindowsDirectoryW may name a per-user directory on a terminal server.
+  EXPECT_TRUE(nt->OptionalHeader.DllCharacteristics & IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE);
 
   const std::set<std::string> system_dlls = {"KERNEL32.DLL", "SETUPAPI.DLL", "SHLWAPI.DLL",
                                              "MSVCRT.DLL"};

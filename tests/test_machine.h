@@ -26,6 +26,9 @@ class TestMachine {
   // reports it to a deployment tool: all 32 bits under Wine, the low 8 on Linux.
   std::uint32_t Run(const std::vector<std::string>& arguments = {});
 
+  // Adds NAME=VALUE to the environment of the runs (the Linux build only).
+  void AddEnvironment(const std::string& variable) { environment_.push_back(variable); }
+
   // What Run returns for a run that returned `code` from its entry.
   static std::uint32_t ExitCodeFor(int code);
 
@@ -41,6 +44,7 @@ class TestMachine {
   std::string windows_directory_;
   std::vector<std::string> staged_;
   std::uint64_t peak_memory_kib_ = 0;
+  std::vector<std::string> environment_;
 };
 
 // The INF directory's path prefix used in Snapshot() keys.

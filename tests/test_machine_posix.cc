@@ -95,6 +95,7 @@ std::uint32_t TestMachine::Run(const std::vector<std::string>& arguments) {
 
   std::string windir = "WINDIR=" + windows_directory_;
   std::vector<char*> env = {windir.data()};
+  for (std::string& variable : environment_) env.push_back(variable.data());
   for (char** var = environ; *var != nullptr; ++var) {
     if (std::string(*var).rfind("WINDIR=", 0) != 0) env.push_back(*var);
   }

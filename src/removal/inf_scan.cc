@@ -50,8 +50,11 @@ BOOL BuildInfDirectoryPath(WCHAR (&path)[MAX_PATH]) {
   return platform::PathCombineW(path, path, kInfSubdirectory) != nullptr ? TRUE : FALSE;
 }
 
-bool ValueMatches(PCWSTR value, PCWSTR ExpectedValue) {
-  return ExpectedValue == nullptr || EqualsIgnoringAsciiCase(value, ExpectedValue);
+// A value that filled the buffer may have been cut: it is some value, but it is not known to be
+// the expected one, so it never equals it.
+bool ValueMatches(PCWSTR value, DWORD count, PCWSTR ExpectedValue) {
+  if (ExpectedValue == nullptr) return true;
+  return count < MAX_PATH - 1 && EqualsIgnoringAsciiCase(value, ExpectedValue);
 }
 
 // Reads the rule's key from one listed INF. A name whose joined path does not fit reads as no
@@ -66,7 +69,7 @@ bool InfMatches(PCWSTR inf_directory, PCWSTR name, PCWSTR KeyName, PCWSTR Expect
                                                          ArraySize(value), inf_path);
   value[ArraySize(value) - 1] = 0;
   if (count == 0 || value[0] == 0) return false;
-  return ValueMatches(value, ExpectedValue);
+  return ValueMatches(value, count, ExpectedValue);
 }
 
 }  // namespace

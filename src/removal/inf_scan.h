@@ -4,8 +4,9 @@
 #include "platform/setup_platform.h"
 
 // Lists the Windows-4 style INF files of the INF directory, reads KeyName from the "strings"
-// section of each, and force-uninstalls every INF whose value is non-empty and, when ExpectedValue
-// is not null, equal to it (whole string, ASCII letters without regard to case).
+// section of each (up to 259 units), and force-uninstalls every INF whose value is non-empty and,
+// when ExpectedValue is not null, equal to it (whole string, ASCII letters without regard to
+// case; a value of 259 units or more may have been cut and never equals one).
 //
 // Returns TRUE when the listing worked and every attempted uninstall succeeded (also when nothing
 // matched); FALSE when the listing, the list buffer or the INF directory path could not be had, or

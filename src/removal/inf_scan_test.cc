@@ -136,7 +136,9 @@ TEST_F(InfScanTest, ValueMatchesOnlyWholeAndWithoutRegardToAsciiCase) {
       {"[ is not the capital of {", W("["), PLATFORM_TEXT("{"), false},
       {"Z folds to z", W("Z"), PLATFORM_TEXT("z"), true},
       {"value cut to 259 units, any value wanted", long_value, nullptr, true},
-      {"value cut to 259 units equals its first 259", long_value, first_259.c_str(), true},
+      {"value cut to 259 units never equals its first 259", long_value, first_259.c_str(), false},
+      {"value of exactly 259 units may have been cut", first_259, first_259.c_str(), false},
+      {"value of 258 units is whole", first_259.substr(1), first_259.c_str() + 1, true},
       {"value cut to 259 units never equals a shorter one", long_value,
        PLATFORM_TEXT("aaaaaaaaaa"), false},
   };

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -30,7 +31,19 @@ constexpr std::size_t kMaxEntriesPerFile = 1 << 16;
 constexpr std::size_t kMaxEntriesInAll = 1 << 22;
 constexpr off_t kMaxIndexedSize = off_t{1} << 32;
 
-std::chrono::nanoseconds g_trust_age = std::chrono::milliseconds(2100);
+// The environment may shorten it for a whole run (SPR_STANDIN_INDEX_TRUST_MS), so that end-to-end
+// tests, whose files are always new, exercise the index too.
+std::chrono::nanoseconds InitialTrustAge() {
+  const char* text = std::getenv("SPR_STANDIN_INDEX_TRUST_MS");
+  if (text != nullptr && *text != '\0') {
+    char* end = nullptr;
+    const long long ms = std::strtoll(text, &end, 10);
+    if (*end == '\0' && ms >= 0) return std::chrono::milliseconds(ms);
+  }
+  return std::chrono::milliseconds(2100);
+}
+
+std::chrono::nanoseconds g_trust_age = InitialTrustAge();
 
 struct Identity {
   dev_t device;
@@ -94,6 +107,7 @@ struct KeyedSection {
 
 struct FileIndex {
   Identity identity {};
+  bool usable = true;  // false: could not be indexed as it is; read it, and do not try again
   bool utf16 = false;
   std::vector<Entry> headers;  // the first header of each name hash, by hash
   std::vector<KeyedSection> sections;
@@ -380,18 +394,49 @@ int OpenIndexed(const std::string& path, const Identity& identity) {
   return -1;
 }
 
+// Whether `more` entries still fit under the cap on the whole index; counts them if so.
+bool Reserve(FileIndex* index, std::size_t more) {
+  IndexState& state = State();
+  if (state.entries + more > kMaxEntriesInAll) return false;
+  state.entries += more;
+  index->entries += more;
+  return true;
+}
+
 FileIndex* IndexFor(const std::string& path, const Identity& identity) {
   IndexState& state = State();
   const auto found = state.files.find(path);
-  if (found != state.files.end() && found->second.identity == identity) return &found->second;
+  if (found != state.files.end() && found->second.identity == identity) {
+    return found->second.usable ? &found->second : nullptr;
+  }
   Forget(path);
   if (state.entries >= kMaxEntriesInAll) return nullptr;
   const UniqueFd fd(OpenIndexed(path, identity));
   FileIndex index;
   index.identity = identity;
-  if (fd.get() < 0 || !BuildHeaders(fd.get(), &index)) return nullptr;
-  state.entries += index.entries;
-  return &state.files.emplace(path, std::move(index)).first->second;
+  if (fd.get() < 0) return nullptr;
+  const bool built = BuildHeaders(fd.get(), &index);
+  const std::size_t headers = index.headers.size();
+  index.entries = 0;
+  FileIndex& kept = state.files.emplace(path, std::move(index)).first->second;
+  // Even a file without headers, or one that could not be indexed, takes a place.
+  if (!built || !Reserve(&kept, headers + 1)) {
+    kept.headers.clear();
+    kept.headers.shrink_to_fit();
+    kept.usable = false;
+    Reserve(&kept, 1);
+    return nullptr;
+  }
+  return &kept;
+}
+
+void MarkUnusable(FileIndex* index) {
+  State().entries -= index->entries;
+  index->entries = 0;
+  index->headers = {};
+  index->sections = {};
+  index->usable = false;
+  Reserve(index, 1);
 }
 
 std::u16string Folded(std::u16string_view text) {
@@ -409,15 +454,15 @@ KeyedSection* KeyedSectionFor(const std::string& path, FileIndex* index, const E
       return EqualsIgnoringAsciiCase(keyed.folded_name, section) ? &keyed : nullptr;
     }
   }
-  const std::u16string folded = Folded(section);
   const UniqueFd fd(OpenIndexed(path, index->identity));
+  if (fd.get() < 0) return nullptr;
   std::vector<Entry> lines;
-  if (fd.get() < 0 || !BuildKeyLines(fd.get(), *index, header.offset, section, &lines)) {
+  if (!BuildKeyLines(fd.get(), *index, header.offset, section, &lines) ||
+      !Reserve(index, lines.size() + 1)) {
+    MarkUnusable(index);
     return nullptr;
   }
-  index->entries += lines.size();
-  State().entries += lines.size();
-  index->sections.push_back({header.hash, folded, std::move(lines), {}});
+  index->sections.push_back({header.hash, Folded(section), std::move(lines), {}});
   return &index->sections.back();
 }
 
@@ -451,10 +496,11 @@ bool ReadKey(const std::string& path, FileIndex* index, KeyedSection* keyed,
     if (!read.key_matched) continue;  // another name with the same hash
     Memo memo{Folded(key), read.found, read.length < kMemoUnits,
               std::u16string(value, read.length)};
-    keyed->memos.push_back(memo);
-    ++index->entries;
-    ++State().entries;
-    return AnswerFromMemo(memo, out, size, found, length);
+    const bool answered = AnswerFromMemo(memo, out, size, found, length);
+    // A memo costs its two strings; counted in entries' worth of memory.
+    const std::size_t cost = 1 + (memo.folded_key.size() + memo.value.size()) * 2 / sizeof(Entry);
+    if (Reserve(index, cost)) keyed->memos.push_back(std::move(memo));
+    return answered;
   }
   return true;  // no such key
 }

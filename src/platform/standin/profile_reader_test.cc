@@ -1,8 +1,10 @@
 // Tests of profile reading by Windows' rules on real files, mostly via GetPrivateProfileStringW.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstddef>
+#include <iostream>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -220,6 +222,77 @@ TEST(ProfileReaderTest, IndexGivesTheSameAnswers) {
       EXPECT_EQ(result.returned, expected.size()) << "read " << read;
     }
   }
+}
+
+// Cases the index must get right on its own: names whose hashes collide (found by search; the
+// index hashes folded UTF-16 units with 32-bit FNV-1a), values longer than it keeps, and '[' units
+// on either side of its 256 KiB reads.
+TEST(ProfileReaderTest, IndexHandlesCollisionsLongValuesAndReadBoundaries) {
+  ScopedTempDir dir;
+  ASSERT_TRUE(dir.ok());
+  const IndexEveryFile index;
+  constexpr std::size_t kIndexChunk = 256 * 1024;
+  // ANSI bytes `head` padded with comment lines to exactly `at` bytes, then `tail`.
+  const auto padded = [](std::string head, std::size_t at, const std::string& tail) {
+    while (head.size() + 8 <= at) head += ";padpad\n";
+    head += std::string(at - head.size(), ' ');
+    return head + tail;
+  };
+  const std::string v300(300, 'v');
+  struct Case {
+    const char* name;
+    std::string bytes;
+    std::u16string_view section;
+    std::u16string_view key;
+    DWORD size;
+    std::u16string expected;
+  };
+  const Case cases[] = {
+      {"colliding keys, the second asked", "[S]\nkey583084=first\nkey1092000=second\n", u"S", u"key1092000", kRoomy, u"second"},
+      {"colliding keys, the first asked", "[S]\nkey583084=first\nkey1092000=second\n", u"S", u"key583084", kRoomy, u"first"},
+      {"colliding sections, the second asked", "[sect449599]\nk=a\n[sect612382]\nk=b\n", u"sect612382", u"k", kRoomy, u"b"},
+      {"colliding sections, the first asked", "[sect449599]\nk=a\n[sect612382]\nk=b\n", u"sect449599", u"k", kRoomy, u"a"},
+      {"colliding sections, the second asked after the first", "[sect449599]\nk=a\n[sect612382]\nk=b\n", u"sect612382", u"k", kRoomy, u"b"},
+      {"value longer than kept, small buffer", "[S]\nk=" + v300 + "\n", u"S", u"k", 16, std::u16string(15, u'v')},
+      {"value longer than kept, large buffer", "[S]\nk=" + v300 + "\n", u"S", u"k", 400, std::u16string(300, u'v')},
+      {"header after blanks that end a read", padded("[T]\nx=1\n", kIndexChunk - 2, "\n  [S]\nk=v\n"), u"S", u"k", kRoomy, u"v"},
+      {"'[' first in a read, line begun before", padded("[T]\nx=1\n", kIndexChunk - 1, "x[S]\nk=v\n"), u"S", u"k", kRoomy, kDefault.data()},
+      {"header split between reads", padded("[T]\nx=1\n", kIndexChunk - 4, "\n[St]\nk=v\n"), u"St", u"k", kRoomy, u"v"},
+      {"utf-16 header split between reads", Utf16LeFile(u"[T]\r\n" + std::u16string(kIndexChunk / 2 - 6, u' ') + u"\n[St]\nk=w\n"), u"St", u"k", kRoomy, u"w"},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = dir.Write("index" + std::to_string(n++) + ".ini", c.bytes);
+    // Index the file, a section whose name collides with another, then the section asked.
+    ReadValue(path, u"sect449599", u"nothing");
+    ReadValue(path, c.section, u"nothing");
+    // The case "large buffer" follows "small buffer" on a file of its own: the small read is
+    // repeated first, so that what the index keeps of the value is in place.
+    if (c.size == 400) ReadValue(path, c.section, c.key, 16);
+    for (int read = 0; read < 2; ++read) {
+      const ReadResult result = ReadValue(path, c.section, c.key, c.size);
+      EXPECT_EQ(result.text, c.expected) << "read " << read;
+    }
+  }
+}
+
+// With the trust age out of the way, the file's identity alone must tell a changed file.
+TEST(ProfileReaderTest, IndexTellsReplacedAndResizedFilesByTheirIdentity) {
+  ScopedTempDir dir;
+  ASSERT_TRUE(dir.ok());
+  const IndexEveryFile index;
+  const std::string resized = dir.Write("resized.ini", "[S]\nk=old\n");
+  const std::string replaced = dir.Write("replaced.ini", "[S]\nk=old\n");
+  ASSERT_EQ(ReadValue(resized, u"S", u"k").text, u"old");
+  ASSERT_EQ(ReadValue(replaced, u"S", u"k").text, u"old");
+
+  dir.Write("resized.ini", "[S]\nk=older\n");
+  dir.Write("next.ini", "[S]\nk=new\n");  // same size, another inode
+  ASSERT_EQ(rename(dir.Child("next.ini").c_str(), replaced.c_str()), 0);
+
+  EXPECT_EQ(ReadValue(resized, u"S", u"k").text, u"older");
+  EXPECT_EQ(ReadValue(replaced, u"S", u"k").text, u"new");
 }
 
 // With the default trust age: a file indexed once it has been left alone for longer, then changed
