@@ -114,8 +114,25 @@ struct FileIndex {
   std::size_t entries = 0;
 };
 
+// Files are kept by device and inode: what a path names is looked up by stat() on every read
+// anyway, and the identity then decides whether the entry still describes the file.
+struct FileKey {
+  dev_t device;
+  ino_t inode;
+  bool operator==(const FileKey&) const = default;
+};
+
+struct FileKeyHash {
+  std::size_t operator()(const FileKey& key) const {
+    return std::hash<std::uint64_t>()(static_cast<std::uint64_t>(key.inode) * 0x9E3779B97F4A7C15u ^
+                                      static_cast<std::uint64_t>(key.device));
+  }
+};
+
+FileKey KeyOf(const Identity& identity) { return {identity.device, identity.inode}; }
+
 struct IndexState {
-  std::unordered_map<std::string, FileIndex> files;
+  std::unordered_map<FileKey, FileIndex, FileKeyHash> files;
   std::size_t entries = 0;
 };
 
@@ -124,9 +141,9 @@ IndexState& State() {
   return *state;
 }
 
-void Forget(const std::string& path) {
+void Forget(const FileKey& key) {
   IndexState& state = State();
-  const auto found = state.files.find(path);
+  const auto found = state.files.find(key);
   if (found == state.files.end()) return;
   state.entries -= found->second.entries;
   state.files.erase(found);
@@ -405,11 +422,11 @@ bool Reserve(FileIndex* index, std::size_t more) {
 
 FileIndex* IndexFor(const std::string& path, const Identity& identity) {
   IndexState& state = State();
-  const auto found = state.files.find(path);
+  const auto found = state.files.find(KeyOf(identity));
   if (found != state.files.end() && found->second.identity == identity) {
     return found->second.usable ? &found->second : nullptr;
   }
-  Forget(path);
+  Forget(KeyOf(identity));
   if (state.entries >= kMaxEntriesInAll) return nullptr;
   const UniqueFd fd(OpenIndexed(path, identity));
   FileIndex index;
@@ -418,7 +435,7 @@ FileIndex* IndexFor(const std::string& path, const Identity& identity) {
   const bool built = BuildHeaders(fd.get(), &index);
   const std::size_t headers = index.headers.size();
   index.entries = 0;
-  FileIndex& kept = state.files.emplace(path, std::move(index)).first->second;
+  FileIndex& kept = state.files.emplace(KeyOf(identity), std::move(index)).first->second;
   // Even a file without headers, or one that could not be indexed, takes a place.
   if (!built || !Reserve(&kept, headers + 1)) {
     kept.headers.clear();
@@ -514,9 +531,11 @@ bool ReadIndexedProfileString(const std::string& path, const struct stat* known,
     struct stat info {};
     if (known != nullptr) info = *known;
     if (size == 0 || (known == nullptr && stat(path.c_str(), &info) != 0) ||
-        !S_ISREG(info.st_mode) || info.st_size >= kMaxIndexedSize ||
-        !Trusted(IdentityOf(info))) {
-      Forget(path);
+        !S_ISREG(info.st_mode) || info.st_size >= kMaxIndexedSize) {
+      return false;
+    }
+    if (!Trusted(IdentityOf(info))) {
+      Forget(KeyOf(IdentityOf(info)));
       return false;
     }
     FileIndex* index = IndexFor(path, IdentityOf(info));
