@@ -12,6 +12,7 @@ cmake --build --preset fuzz
 corpus=../shared/corpus/inf
 findings=build/fuzz/findings
 mkdir -p "$findings"
+passed=0
 for fuzzer in profile_reader_fuzzer inf_listing_fuzzer inf_scan_fuzzer; do
   work=build/fuzz/corpus/$fuzzer
   mkdir -p "$work"
@@ -25,4 +26,6 @@ for fuzzer in profile_reader_fuzzer inf_listing_fuzzer inf_scan_fuzzer; do
     echo "$fuzzer: finding(s) in $findings" >&2
     exit 1
   fi
+  passed=$((passed + 1))
 done
+echo "fuzzers: $passed passed, 0 failed"
