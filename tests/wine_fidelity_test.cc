@@ -70,7 +70,6 @@ std::vector<Query> QueriesFor(const fs::path& file) {
                                 {file.string(), "Strings", "NoSuchKey_2f9c"}};
   std::set<std::string> keys;
   std::string section;
-  std::istringstream lines(std::string(text.begin(), text.end()));
   size_t start = 0;
   while (start < text.size()) {
     size_t end = text.find_first_of(u"\r\n", start);
