@@ -3,6 +3,7 @@
 // under Wine on the same files. Prints one line per figure; medians of several repetitions.
 //
 //   full_run_benchmark [--sizes 1500,15000] [--repetitions 5] [--seed 1] [--wine-size 1500]
+//                      [--executable PATH]   (another Linux build to measure, e.g. an older one)
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -22,6 +23,7 @@
 #include <vector>
 
 #include "inf_generator.h"
+#include "wine_listing.h"
 
 extern char** environ;
 
@@ -35,6 +37,7 @@ struct Options {
   int repetitions = 5;
   std::uint64_t seed = 1;
   int wine_size = 1500;
+  std::string executable = SPR_EXECUTABLE;
   fs::path work = fs::path(SPR_BUILD_DIR) / "bench";
 };
 
@@ -158,7 +161,7 @@ SizeResult MeasureSize(const Options& options, int size) {
   std::vector<double> runs, peaks;
   for (const fs::path& copy : copies) {
     int status = 0;
-    const Sample s = Run({SPR_EXECUTABLE}, {"WINDIR=" + copy.string()}, &status);
+    const Sample s = Run({options.executable}, {"WINDIR=" + copy.string()}, &status);
     const size_t left = InfFiles(copy).size();
     if (status != 0 || left != static_cast<size_t>(generated.inf_files - generated.matching_files)) {
       throw std::runtime_error("the Linux run did not remove exactly the matching INFs");
@@ -199,8 +202,7 @@ void MeasureWine(const Options& options, int size) {
     for (const auto& entry : fs::directory_iterator(master / "inf")) {
       const std::string name = entry.path().filename().string();
       fs::copy_file(entry.path(), windows / "inf" / name);
-      // Wine 8 reads each listed INF at <windir>\i<name> (see tests/test_machine_win32.cc).
-      if (entry.path().extension() == ".inf") fs::create_symlink("inf/" + name, windows / ("i" + name));
+      if (entry.path().extension() == ".inf") AddWineListingAlias(windows, name);
     }
     const Sample s = Run({"wine", exe.string()}, env, &status);
     runs.push_back(s.seconds);
@@ -226,6 +228,8 @@ Options Parse(int argc, char** argv) {
       options.seed = std::stoull(value);
     } else if (flag == "--wine-size") {
       options.wine_size = std::stoi(value);
+    } else if (flag == "--executable") {
+      options.executable = value;
     } else {
       throw std::runtime_error("unknown option " + flag);
     }

@@ -1,6 +1,8 @@
 // The benchmark's INF directory generator.
 #include "inf_generator.h"
 
+#include "file_text.h"
+
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
@@ -23,19 +25,6 @@ struct SampleInf {
   std::vector<Section> sections;
   size_t units = 0;
 };
-
-std::u16string Decode(const std::string& bytes) {
-  std::u16string text;
-  if (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE') {
-    for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
-      text.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                           static_cast<unsigned char>(bytes[i + 1]) << 8));
-    }
-  } else {
-    for (const char c : bytes) text.push_back(static_cast<unsigned char>(c));
-  }
-  return text;
-}
 
 std::u16string Lower(std::u16string text) {
   for (char16_t& c : text) {
@@ -73,7 +62,7 @@ std::vector<SampleInf> LoadCorpus(const std::string& directory) {
   std::vector<SampleInf> corpus;
   for (const fs::path& path : paths) {
     std::ifstream in(path, std::ios::binary);
-    corpus.push_back(Parse(Decode(std::string(std::istreambuf_iterator<char>(in), {}))));
+    corpus.push_back(Parse(FileUnits(std::string(std::istreambuf_iterator<char>(in), {}))));
   }
   if (corpus.empty()) throw std::runtime_error("no INF files in " + directory);
   return corpus;
@@ -144,20 +133,6 @@ std::u16string BuildInf(const std::vector<SampleInf>& corpus, std::mt19937_64& r
   return text + localized + strings;
 }
 
-std::string Encode(const std::u16string& text, bool utf16) {
-  std::string bytes;
-  if (utf16) {
-    bytes = "\xFF\xFE";
-    for (const char16_t c : text) {
-      bytes.push_back(static_cast<char>(c & 0xFF));
-      bytes.push_back(static_cast<char>(c >> 8));
-    }
-  } else {
-    for (const char16_t c : text) bytes.push_back(c <= 0xFF ? static_cast<char>(c) : '?');
-  }
-  return bytes;
-}
-
 }  // namespace
 
 GeneratedDirectory GenerateWindowsDirectory(const GeneratorOptions& options) {
@@ -182,7 +157,8 @@ GeneratedDirectory GenerateWindowsDirectory(const GeneratorOptions& options) {
     const std::u16string& extra = extras[static_cast<size_t>(i)];
     const auto target = static_cast<size_t>(std::min(size_units(random), 2.0e6));
     const bool utf16 = random() % 2 == 0;
-    const std::string bytes = Encode(BuildInf(corpus, random, target, extra), utf16);
+    const std::u16string text = BuildInf(corpus, random, target, extra);
+    const std::string bytes = utf16 ? Utf16LeFile(text) : AnsiFile(text);
     const std::string stem = "oem" + std::to_string(i);
     std::ofstream(inf / (stem + ".inf"), std::ios::binary) << bytes;
     std::string pnf(4096 + random() % 16384, '\0');

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/recording_platform.h"
+#include "recording_platform.h"
 #include "removal/inf_scan.h"
 
 namespace {

@@ -1,11 +1,12 @@
-// Fuzzes the stand-in's profile reader against a plain whole-file reading of the same rules: the
-// streaming reader must give the same answer, in bounds, for any bytes.
+// Fuzzes the stand-in's profile reader against a plain whole-file reading of the same rules: for
+// any bytes, both read paths (the file scanned as it comes, and the index, which builds itself on
+// the first read and answers the later ones from what it kept) must give the reference's answer,
+// in bounds.
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <fuzzer/FuzzedDataProvider.h>
 
-#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -71,10 +72,12 @@ std::u16string Reference(const std::string& bytes, const std::u16string& section
     const std::u16string line = Trim(text.substr(pos, end - pos), true, true);
     pos = end + 1;
     if (line.empty()) continue;
-    const size_t close = line.find(u']');
-    if (line[0] == u'[' && close != std::u16string::npos) {
+    if (line[0] == u'[') {
+      // The name runs to the first ']', or to the line end when there is none.
+      const size_t close = line.find(u']');
+      const std::u16string name = line.substr(1, close == std::u16string::npos ? close : close - 1);
       if (in_section) return u"";
-      in_section = SameIgnoringAsciiCase(CutAtNul(line.substr(1, close - 1)), section);
+      in_section = SameIgnoringAsciiCase(CutAtNul(Trim(name, true, true)), section);
       continue;
     }
     if (line[0] == u';' || !in_section) continue;
@@ -102,25 +105,17 @@ std::u16string PickName(FuzzedDataProvider& data) {
 
 }  // namespace
 
-// One read through the reader, checked against the reference.
-void Check(const std::string& path, const std::string& file, const std::u16string& section,
-           const std::u16string& key, DWORD buffer_size) {
+// One read through the reader, checked against the reference's answer.
+void Check(const std::string& path, const std::u16string& section, const std::u16string& key,
+           DWORD buffer_size, std::u16string expected) {
   // Exactly buffer_size units, so that AddressSanitizer sees any write past them.
   std::vector<WCHAR> out(buffer_size);
   bool found = false;
   const DWORD count = standin::ReadProfileString(path, section, key, out.data(), buffer_size, &found);
-  std::u16string expected = Reference(file, section, key);
   if (found != !expected.empty()) __builtin_trap();
   if (expected.size() > buffer_size - 1) expected.resize(buffer_size - 1);
   if (count != (found ? expected.size() : 0)) __builtin_trap();
   if (found && (out[count] != 0 || std::u16string(out.data(), count) != expected)) __builtin_trap();
-}
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  // Index every file at once, so that answers from the index are checked as well: the second and
-  // third reads of each input come from it.
-  standin::SetProfileIndexTrustAge(std::chrono::nanoseconds(0));
-  return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, size_t size) {
@@ -130,7 +125,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, size_t size) {
   const std::u16string other_key = PickName(data);
   const DWORD buffer_size = data.PickValueInArray<DWORD>({1, 2, 3, 5, 16, 260});
   const std::string file = data.ConsumeRemainingBytesAsString();
-  standin::ClearProfileIndex();
 
   const int fd = memfd_create("profile", MFD_CLOEXEC);
   if (fd < 0) return 0;
@@ -140,9 +134,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, size_t size) {
   }
   const std::string path = "/proc/self/fd/" + std::to_string(fd);
 
-  Check(path, file, section, key, buffer_size);
-  Check(path, file, section, other_key, buffer_size);
-  Check(path, file, section, key, 260);
+  const std::u16string value = Reference(file, section, key);
+  const std::u16string other_value = Reference(file, section, other_key);
+  for (const standin::IndexUse use : {standin::IndexUse::kOff, standin::IndexUse::kTrustAll}) {
+    standin::SetProfileIndexUse(use);  // also forgets what the index held
+    Check(path, section, key, buffer_size, value);
+    Check(path, section, other_key, buffer_size, other_value);
+    Check(path, section, key, 260, value);
+  }
   close(fd);
   return 0;
 }

@@ -4,25 +4,9 @@
 
 #include "staged_cases.h"
 #include "test_machine.h"
+#include "tree_snapshot.h"
 
 namespace {
-
-using Snapshot = std::map<std::string, std::string>;
-
-// What differs between the expected and the actual Windows directory, one line per file, so that
-// a failure names the files instead of printing every byte of both.
-std::vector<std::string> Differences(const Snapshot& expected, const Snapshot& actual) {
-  std::vector<std::string> lines;
-  for (const auto& [path, bytes] : expected) {
-    const auto found = actual.find(path);
-    if (found == actual.end()) lines.push_back("gone, should have stayed: " + path);
-    else if (found->second != bytes) lines.push_back("modified: " + path);
-  }
-  for (const auto& [path, bytes] : actual) {
-    if (expected.count(path) == 0) lines.push_back("still there, should be gone: " + path);
-  }
-  return lines;
-}
 
 bool HoldsHere(Holds holds) {
   switch (holds) {
@@ -45,7 +29,7 @@ TEST(EndToEndTest, StagedMachinesLoseExactlyTheirMatchingPackages) {
 
     auto expected = before;
     for (const std::string& name : c.removed) EXPECT_EQ(expected.erase(InfKey(name)), 1u) << name;
-    EXPECT_EQ(Differences(expected, machine.Snapshot()), std::vector<std::string>{});
+    EXPECT_EQ(SnapshotDifferences(expected, machine.Snapshot()), std::vector<std::string>{});
   }
 }
 
@@ -69,7 +53,7 @@ TEST(EndToEndTest, CommandLineHasNoEffect) {
     expected.erase(InfKey("oem1.inf"));
 
     EXPECT_EQ(machine.Run(arguments), 0u);
-    EXPECT_EQ(Differences(expected, machine.Snapshot()), std::vector<std::string>{});
+    EXPECT_EQ(SnapshotDifferences(expected, machine.Snapshot()), std::vector<std::string>{});
   }
 }
 
@@ -77,7 +61,7 @@ TEST(EndToEndTest, EmptyInfDirectoryExitsZero) {
   TestMachine machine;
   const auto before = machine.Snapshot();
   EXPECT_EQ(machine.Run(), 0u);
-  EXPECT_EQ(Differences(before, machine.Snapshot()), std::vector<std::string>{});
+  EXPECT_EQ(SnapshotDifferences(before, machine.Snapshot()), std::vector<std::string>{});
 }
 
 }  // namespace

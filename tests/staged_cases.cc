@@ -1,7 +1,6 @@
 // The shared table of staged-package machines.
 #include "staged_cases.h"
 
-#include <cstdint>
 
 std::string InfText(const std::string& strings_lines, const std::string& signature) {
   return "; staged by the end-to-end tests\r\n"
@@ -16,28 +15,6 @@ std::string InfText(const std::string& strings_lines, const std::string& signatu
          "[Strings]\r\n"
          "Provider=\"Some provider\"\r\n" +
          strings_lines;
-}
-
-std::string Utf16LeFile(const std::string& utf8) {
-  std::string out = "\xFF\xFE";
-  auto put = [&out](std::uint32_t unit) {
-    out.push_back(static_cast<char>(unit & 0xFF));
-    out.push_back(static_cast<char>(unit >> 8));
-  };
-  for (size_t i = 0; i < utf8.size();) {
-    const auto lead = static_cast<unsigned char>(utf8[i]);
-    const int extra = lead < 0x80 ? 0 : lead < 0xE0 ? 1 : lead < 0xF0 ? 2 : 3;
-    std::uint32_t cp = extra == 0 ? lead : lead & (0x3Fu >> extra);
-    for (int k = 1; k <= extra; ++k) cp = (cp << 6) | (static_cast<unsigned char>(utf8[i + static_cast<size_t>(k)]) & 0x3Fu);
-    i += static_cast<size_t>(extra) + 1;
-    if (cp >= 0x10000) {
-      put(0xD800 + ((cp - 0x10000) >> 10));
-      put(0xDC00 + ((cp - 0x10000) & 0x3FF));
-    } else {
-      put(cp);
-    }
-  }
-  return out;
 }
 
 namespace {

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "file_text.h"
+
 struct StagedInf {
   std::string name;
   std::string bytes;
@@ -26,7 +28,5 @@ struct StagedCase {
 // INF text with a [Version] section and the given [Strings] lines, CRLF line ends.
 std::string InfText(const std::string& strings_lines,
                     const std::string& signature = "\"$Windows NT$\"");
-// The same text as the UTF-16LE file that Windows tools write (BOM first); `utf8` is UTF-8.
-std::string Utf16LeFile(const std::string& utf8);
 
 std::vector<StagedCase> StagedCases();

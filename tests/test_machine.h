@@ -3,9 +3,10 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <string>
 #include <vector>
+
+#include "tree_snapshot.h"
 
 class TestMachine {
  public:
@@ -20,13 +21,14 @@ class TestMachine {
 
   // Every file that the run may touch, by path relative to the Windows directory, with its bytes
   // (a symbolic link with its target instead, a directory with a trailing "/").
-  std::map<std::string, std::string> Snapshot() const;
+  TreeSnapshot Snapshot() const;
 
   // Runs the executable with these arguments and returns the process exit code as Windows
   // reports it to a deployment tool: all 32 bits under Wine, the low 8 on Linux.
   std::uint32_t Run(const std::vector<std::string>& arguments = {});
 
-  // Adds NAME=VALUE to the environment of the runs (the Linux build only).
+  // Adds NAME=VALUE to the environment of the runs (the Linux build only). Unless it says
+  // otherwise (SPR_STANDIN_INDEX=all), the stand-in reads every file as it comes.
   void AddEnvironment(const std::string& variable) { environment_.push_back(variable); }
 
   // What Run returns for a run that returned `code` from its entry.

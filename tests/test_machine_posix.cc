@@ -50,7 +50,7 @@ std::string Trim(const std::string& text) {
 // Walks without following links, so that link loops and links to directories are recorded as
 // links rather than followed.
 void SnapshotInto(const fs::path& root, const fs::path& directory,
-                  std::map<std::string, std::string>* files) {
+                  TreeSnapshot* files) {
   for (const auto& entry : fs::directory_iterator(directory)) {
     const std::string relative = entry.path().lexically_relative(root).string();
     const fs::file_status status = fs::symlink_status(entry.path());
@@ -80,8 +80,8 @@ std::uint64_t PeakMemoryOfExecutable(pid_t pid, const std::string& comm) {
 
 }  // namespace
 
-std::map<std::string, std::string> TestMachine::Snapshot() const {
-  std::map<std::string, std::string> files;
+TreeSnapshot TestMachine::Snapshot() const {
+  TreeSnapshot files;
   SnapshotInto(windows_directory_, windows_directory_, &files);
   return files;
 }
@@ -93,11 +93,17 @@ std::uint32_t TestMachine::Run(const std::vector<std::string>& arguments) {
   for (std::string& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);
 
+  // The read path is always the test's choice, never the machine's speed.
   std::string windir = "WINDIR=" + windows_directory_;
+  std::string index = "SPR_STANDIN_INDEX=off";
   std::vector<char*> env = {windir.data()};
   for (std::string& variable : environment_) env.push_back(variable.data());
+  env.push_back(index.data());
   for (char** var = environ; *var != nullptr; ++var) {
-    if (std::string(*var).rfind("WINDIR=", 0) != 0) env.push_back(*var);
+    const std::string variable = *var;
+    if (variable.rfind("WINDIR=", 0) != 0 && variable.rfind("SPR_STANDIN_INDEX=", 0) != 0) {
+      env.push_back(*var);
+    }
   }
   env.push_back(nullptr);
 

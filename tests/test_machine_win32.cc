@@ -3,6 +3,7 @@
 #include "test_machine.h"
 
 #include "win32_text.h"
+#include "wine_listing.h"
 
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -62,7 +63,7 @@ TestMachine::~TestMachine() {
   const std::wstring windir = Wide(windows_directory_);
   for (const std::string& name : staged_) {
     Delete(windir + L"\\inf\\" + Wide(name));
-    Delete(windir + L"\\i" + Wide(name));
+    RemoveWineListingAlias(windir, Wide(name));
   }
 }
 
@@ -70,23 +71,14 @@ void TestMachine::Stage(const std::string& name, const std::string& bytes, bool 
   const std::wstring windir = Wide(windows_directory_);
   const std::wstring path = windir + L"\\inf\\" + Wide(name);
   WriteFile(path, bytes);
-  // Wine 8's SetupGetInfFileListW, given no directory, opens each listed file as
-  // "<windir>\i<name>" instead of "<windir>\inf\<name>": it copies the directory part of its
-  // search pattern with the length of the Windows directory plus one ("\"), cutting "inf\" to "i"
-  // (dlls/setupapi/parser.c, SetupGetInfFileListW). Finding nothing there, it lists nothing. A
-  // second name for each staged file where Wine looks keeps the product on the documented call.
-  const std::wstring wine_lookup = windir + L"\\i" + Wide(name);
-  DeleteFileW(wine_lookup.c_str());
-  if (!CreateHardLinkW(wine_lookup.c_str(), path.c_str(), nullptr)) {
-    throw std::runtime_error("cannot link " + Narrow(wine_lookup));
-  }
+  AddWineListingAlias(windir, Wide(name));
   if (read_only) SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY);
   staged_.push_back(name);
 }
 
-std::map<std::string, std::string> TestMachine::Snapshot() const {
+TreeSnapshot TestMachine::Snapshot() const {
   const std::wstring inf = Wide(windows_directory_) + L"\\inf\\";
-  std::map<std::string, std::string> files;
+  TreeSnapshot files;
   WIN32_FIND_DATAW found;
   HANDLE search = FindFirstFileW((inf + L"*").c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) return files;

@@ -18,8 +18,11 @@
 #include <vector>
 
 #include "platform/setup_platform.h"
+#include "platform/standin/profile_index.h"
 #include "platform/standin/wide_text.h"
-#include "staged_cases.h"
+#include "prerequisites.h"
+#include "scratch_directory.h"
+#include "file_text.h"
 
 namespace fs = std::filesystem;
 
@@ -42,20 +45,6 @@ std::string WinePath(const std::string& linux_path) {
   return path;
 }
 
-// Units of the file as the listing's readers would see them, for harvesting key names only.
-std::u16string RoughText(const std::string& bytes) {
-  std::u16string text;
-  if (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE') {
-    for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
-      text.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                           static_cast<unsigned char>(bytes[i + 1]) << 8));
-    }
-  } else {
-    for (const char c : bytes) text.push_back(static_cast<unsigned char>(c));
-  }
-  return text;
-}
-
 std::string Trimmed(const std::string& text) {
   const size_t begin = text.find_first_not_of(" \t");
   if (begin == std::string::npos) return "";
@@ -65,7 +54,7 @@ std::string Trimmed(const std::string& text) {
 // Every key-looking name of the file (printable ASCII before an '='), asked of [Strings]; the
 // [Version] signature; the first keys of each localized [Strings.xxxx]; and a key no file has.
 std::vector<Query> QueriesFor(const fs::path& file) {
-  const std::u16string text = RoughText(ReadBytes(file));
+  const std::u16string text = FileUnits(ReadBytes(file));
   std::vector<Query> queries = {{file.string(), "Version", "Signature"},
                                 {file.string(), "Strings", "NoSuchKey_2f9c"}};
   std::set<std::string> keys;
@@ -116,6 +105,22 @@ std::string StandInAnswer(const Query& q) {
   return Answer(count, value);
 }
 
+// The stand-in's answer on each of its read paths: files read as they come, and through the
+// index (trusting every file at once, asked twice so that the second answer comes from what the
+// first kept). The paths must agree before either is compared with Wine.
+std::string StandInAnswerOnBothPaths(const Query& q) {
+  standin::SetProfileIndexUse(standin::IndexUse::kOff);
+  const std::string as_they_come = StandInAnswer(q);
+  standin::SetProfileIndexUse(standin::IndexUse::kTrustAll);
+  const std::string indexed = StandInAnswer(q);
+  const std::string indexed_again = StandInAnswer(q);
+  standin::SetProfileIndexUse(standin::IndexUse::kOff);
+  if (indexed != as_they_come || indexed_again != as_they_come) {
+    return "paths differ: " + as_they_come + " / " + indexed + " / " + indexed_again;
+  }
+  return as_they_come;
+}
+
 std::vector<std::string> RunProbe(const std::string& arguments) {
   const std::string prefix = fs::path(SPR_BINARY_DIR) / "wineprefix";
   const std::string command = "WINEPREFIX='" + prefix + "' WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' wine '" +
@@ -143,6 +148,21 @@ bool WineDecodesWhatWindowsDoesNot(const std::string& path) {
   return head == "\xEF\xBB\xBF" || head.substr(0, 2) == "\xFE\xFF";
 }
 
+// How Windows reads section headers, by the tests of the IniFileFormatReverseEngineering project
+// (github.com/WelliSolutions/IniFileFormatReverseEngineering), which call Windows' own kernel32:
+// SquareBracket_Tests.cs, Given_ASectionNameWithClosingBracket_...: a section written as
+// "[sec]whoops]" is read as "sec" ("read parsing stops at first ]"); and
+// Given_ASectionNameWithMissingClosingBracket_...: "[sectionname   " with no ']' opens the section
+// sectionname ("the closing square bracket is not needed"). No Microsoft page or Wine conformance
+// test says otherwise.
+constexpr char kFirstClosingBracket[] =
+    "Windows ends a section name at the first ']'; Wine 8 takes it up to the line's last ']' "
+    "(PROFILE_Load), so \"[Strings]]\" or \"[Strings] ; see [Other]\" is no [Strings] there";
+constexpr char kNoClosingBracket[] =
+    "on Windows a line that starts with '[' is a section header even without a ']', its name "
+    "running to the line end; Wine 8 reads such a line as a key without a value (PROFILE_Load), "
+    "so the keys after it stay in the section before";
+
 // Single queries where Wine 8 is known to answer otherwise than Windows. Each must still differ,
 // so that this list stays true.
 struct WineDeviation {
@@ -160,6 +180,10 @@ constexpr WineDeviation kWineDeviations[] = {
      "a quoted value of 259 units fits a 260-unit buffer once its quotes are discarded, as "
      "Windows documents; Wine 8 cuts before it strips (PROFILE_CopyEntry) and loses the last "
      "unit"},
+    {"header-two-closing.inf", "h3", kFirstClosingBracket},
+    {"header-bracket-after.inf", "h7", kFirstClosingBracket},
+    {"header-unclosed.inf", "h8", kNoClosingBracket},
+    {"header-unclosed-ends-section.inf", "h9", kNoClosingBracket},
 };
 
 const WineDeviation* KnownDeviation(const Query& q) {
@@ -168,22 +192,6 @@ const WineDeviation* KnownDeviation(const Query& q) {
   }
   return nullptr;
 }
-
-class ScratchDirectory {
- public:
-  ScratchDirectory() {
-    std::string pattern = (fs::temp_directory_path() / "spr-fidelity-XXXXXX").string();
-    if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-  }
-  ~ScratchDirectory() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
 
 // Small files for the rules the corpus rarely exercises.
 std::vector<std::pair<std::string, std::string>> GeneratedFiles() {
@@ -202,6 +210,17 @@ std::vector<std::pair<std::string, std::string>> GeneratedFiles() {
       {"no-signature.inf", "[Version]\r\nClass=Printer\r\n[Strings]\r\nk1=v\r\n"},
       {"other-signature.inf", "[Version]\r\nSignature=\"$Windows 95$\"\r\n[Strings]\r\nk1=v\r\n"},
       {"key-without-equals.inf", v + "[Strings]\r\nk1\r\nk1=after\r\nk2=v\r\n"},
+      // Section header shapes, one per file, each before the key it hides or shows.
+      {"header-blanks.inf", v + "[ Strings ]\r\nh1=v\r\n"},
+      {"header-tabs.inf", v + "[\tStrings \t]\r\nh2=v\r\n"},
+      {"header-two-closing.inf", v + "[Strings]]\r\nh3=v\r\n"},
+      {"header-second-opening.inf", v + "[[Strings]\r\nh4=v\r\n"},
+      {"header-text-after.inf", v + "[Strings] text\r\nh5=v\r\n"},
+      {"header-comment-after.inf", v + "[Strings] ; comment\r\nh6=v\r\n"},
+      {"header-bracket-after.inf", v + "[Strings] ; see [Other]\r\nh7=v\r\n"},
+      {"header-unclosed.inf", v + "[Strings \r\nh8=v\r\n"},
+      {"header-unclosed-ends-section.inf", v + "[Strings]\r\nh0=v\r\n[Other\r\nh9=v\r\n"},
+      {"header-indented.inf", v + "  \t[Strings]\r\nh10=v\r\n"},
       {"not-an-inf.txt", v + "[Strings]\r\nk1=v\r\n"},
   };
   std::vector<std::pair<std::string, std::string>> files = texts;
@@ -216,20 +235,21 @@ std::vector<std::pair<std::string, std::string>> GeneratedFiles() {
 }
 
 TEST(WineFidelityTest, ProfileReadsAndListingAgreeWithWine) {
-  ASSERT_TRUE(fs::exists(SPR_WINE_PROBE))
-      << SPR_WINE_PROBE << " is missing: build the windows-x64 preset first";
+  SPR_REQUIRE(fs::exists(SPR_WINE_PROBE), std::string("no Wine probe at '") + SPR_WINE_PROBE +
+                                              "': build the windows-x64 preset first "
+                                              "(SPR_WINDOWS_BUILD_DIR)");
+  SPR_REQUIRE(fs::is_directory(SPR_CORPUS_DIR),
+              std::string("no INF corpus at '") + SPR_CORPUS_DIR + "' (SPR_CORPUS_DIR)");
   ScratchDirectory scratch;
-  const fs::path generated = scratch.path() / "generated";
+  const fs::path generated = fs::path(scratch.path()) / "generated";
   fs::create_directory(generated);
   for (const auto& [name, bytes] : GeneratedFiles()) std::ofstream(generated / name, std::ios::binary) << bytes;
 
   std::vector<fs::path> files;
   const fs::path corpus = SPR_CORPUS_DIR;
-  if (fs::is_directory(corpus)) {
-    for (const auto& entry : fs::directory_iterator(corpus)) {
-      const std::string extension = entry.path().extension().string();
-      if (extension == ".inf" || extension == ".inx") files.push_back(entry.path());
-    }
+  for (const auto& entry : fs::directory_iterator(corpus)) {
+    const std::string extension = entry.path().extension().string();
+    if (extension == ".inf" || extension == ".inx") files.push_back(entry.path());
   }
   for (const auto& entry : fs::directory_iterator(generated)) files.push_back(entry.path());
   std::sort(files.begin(), files.end());
@@ -239,7 +259,7 @@ TEST(WineFidelityTest, ProfileReadsAndListingAgreeWithWine) {
     const std::vector<Query> more = QueriesFor(file);
     queries.insert(queries.end(), more.begin(), more.end());
   }
-  const fs::path query_file = scratch.path() / "queries.txt";
+  const fs::path query_file = fs::path(scratch.path()) / "queries.txt";
   {
     std::ofstream out(query_file, std::ios::binary);
     for (const Query& q : queries) out << WinePath(q.path) << '\t' << q.section << '\t' << q.key << '\n';
@@ -250,7 +270,7 @@ TEST(WineFidelityTest, ProfileReadsAndListingAgreeWithWine) {
   size_t agree = 0, deviations = 0;
   std::vector<std::string> disagreements;
   for (size_t i = 0; i < queries.size(); ++i) {
-    const std::string ours = StandInAnswer(queries[i]);
+    const std::string ours = StandInAnswerOnBothPaths(queries[i]);
     if (const WineDeviation* known = KnownDeviation(queries[i])) {
       EXPECT_NE(ours, wine[i]) << "Wine now agrees, so this no longer holds: " << known->why;
       ++deviations;
@@ -270,7 +290,6 @@ TEST(WineFidelityTest, ProfileReadsAndListingAgreeWithWine) {
   EXPECT_EQ(disagreements, std::vector<std::string>{});
 
   for (const fs::path& directory : {corpus, generated}) {
-    if (!fs::is_directory(directory)) continue;
     SCOPED_TRACE(directory.string());
     std::vector<std::string> wine_listing = RunProbe("list '" + WinePath(directory.string()) + "'");
     std::set<std::string> wine_names(wine_listing.begin(), wine_listing.end());

@@ -3,13 +3,11 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/recording_platform.h"
+#include "recording_platform.h"
 
 namespace {
 
 using Names = std::vector<WideString>;
-
-#define W(s) WideString(PLATFORM_TEXT(s))
 
 constexpr PCWSTR kKey = PLATFORM_TEXT("DESCR1");
 constexpr PCWSTR kExpected = PLATFORM_TEXT("Tamrix PNP");
@@ -18,18 +16,13 @@ class InfScanTest : public testing::Test {
  protected:
   void SetUp() override { ResetRecorder(); }
   void TearDown() override { EXPECT_EQ(Recorder().blocks_outstanding, 0) << "list buffer leaked"; }
-
-  static void Stage(const WideString& name, const WideString& key, const WideString& value) {
-    Recorder().listing.push_back(name);
-    Recorder().infs[name][key] = value;
-  }
 };
 
 TEST_F(InfScanTest, ReadsEveryListedInfAndUninstallsTheBareNamesOfMatches) {
-  Stage(W("oem1.inf"), W("DESCR1"), W("Tamrix PNP"));
-  Stage(W("oem2.inf"), W("Other"), W("Tamrix PNP"));
-  Stage(W("machine.inf"), W("DESCR1"), W("Someone else"));
-  Stage(W("oem10.inf"), W("DESCR1"), W("TAMRIX pnp"));
+  StageInf(W("oem1.inf"), W("DESCR1"), W("Tamrix PNP"));
+  StageInf(W("oem2.inf"), W("Other"), W("Tamrix PNP"));
+  StageInf(W("machine.inf"), W("DESCR1"), W("Someone else"));
+  StageInf(W("oem10.inf"), W("DESCR1"), W("TAMRIX pnp"));
 
   EXPECT_EQ(UninstallMatchingInfs(kKey, kExpected), TRUE);
 
@@ -81,7 +74,7 @@ TEST_F(InfScanTest, FailureBeforeTheWalkReadsAndRemovesNothing) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     ResetRecorder();
-    Stage(W("oem1.inf"), W("DESCR1"), W("Tamrix PNP"));
+    StageInf(W("oem1.inf"), W("DESCR1"), W("Tamrix PNP"));
     Recorder().failing_list_calls = c.failing_list_calls;
     Recorder().fail_allocation = c.fail_allocation;
     Recorder().fail_windows_directory = c.fail_windows_directory;
@@ -95,9 +88,9 @@ TEST_F(InfScanTest, FailureBeforeTheWalkReadsAndRemovesNothing) {
 }
 
 TEST_F(InfScanTest, FailedUninstallFailsTheRuleButLaterMatchesAreStillRemoved) {
-  Stage(W("oem1.inf"), W("DESCR1"), W("Tamrix PNP"));
-  Stage(W("oem2.inf"), W("DESCR1"), W("Tamrix PNP"));
-  Stage(W("oem3.inf"), W("DESCR1"), W("Tamrix PNP"));
+  StageInf(W("oem1.inf"), W("DESCR1"), W("Tamrix PNP"));
+  StageInf(W("oem2.inf"), W("DESCR1"), W("Tamrix PNP"));
+  StageInf(W("oem3.inf"), W("DESCR1"), W("Tamrix PNP"));
   Recorder().refuse_uninstall = {W("oem2.inf")};
 
   EXPECT_EQ(UninstallMatchingInfs(kKey, kExpected), FALSE);
@@ -145,7 +138,7 @@ TEST_F(InfScanTest, ValueMatchesOnlyWholeAndWithoutRegardToAsciiCase) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     ResetRecorder();
-    Stage(W("oem1.inf"), W("DESCR1"), c.value);
+    StageInf(W("oem1.inf"), W("DESCR1"), c.value);
 
     EXPECT_EQ(UninstallMatchingInfs(kKey, c.expected), TRUE);
     EXPECT_EQ(Recorder().UninstalledNames(), c.removed ? Names{W("oem1.inf")} : Names{});
@@ -153,7 +146,7 @@ TEST_F(InfScanTest, ValueMatchesOnlyWholeAndWithoutRegardToAsciiCase) {
 }
 
 TEST_F(InfScanTest, MissingKeyOrOtherKeyDoesNotMatch) {
-  Stage(W("oem1.inf"), W("DESCR2"), W("Tamrix PNP"));
+  StageInf(W("oem1.inf"), W("DESCR2"), W("Tamrix PNP"));
   Recorder().listing.push_back(W("oem2.inf"));  // listed, but holds no "strings" key at all
 
   EXPECT_EQ(UninstallMatchingInfs(kKey, nullptr), TRUE);
@@ -162,8 +155,8 @@ TEST_F(InfScanTest, MissingKeyOrOtherKeyDoesNotMatch) {
 }
 
 TEST_F(InfScanTest, WalkStopsAtTheEndOfTheBufferWhenTheListIsNotClosed) {
-  Stage(W("oem1.inf"), W("DESCR1"), W("Tamrix PNP"));
-  Stage(W("oem2.inf"), W("DESCR1"), W("Tamrix PNP"));
+  StageInf(W("oem1.inf"), W("DESCR1"), W("Tamrix PNP"));
+  StageInf(W("oem2.inf"), W("DESCR1"), W("Tamrix PNP"));
   // As long as the measured list (19 units), but the second name runs into the end unterminated.
   WideString unterminated = W("oem1.inf");
   unterminated.push_back(0);
@@ -177,8 +170,8 @@ TEST_F(InfScanTest, WalkStopsAtTheEndOfTheBufferWhenTheListIsNotClosed) {
 
 TEST_F(InfScanTest, NameTooLongForAPathIsNeverJudgedByAnotherFile) {
   const WideString long_name = WideString(250, PLATFORM_TEXT('x')) + W(".inf");
-  Stage(W("oem1.inf"), W("DESCR1"), W("Tamrix PNP"));
-  Stage(long_name, W("DESCR1"), W("Tamrix PNP"));
+  StageInf(W("oem1.inf"), W("DESCR1"), W("Tamrix PNP"));
+  StageInf(long_name, W("DESCR1"), W("Tamrix PNP"));
 
   EXPECT_EQ(UninstallMatchingInfs(kKey, kExpected), TRUE);
   EXPECT_EQ(Recorder().ReadFiles(), Names{W("C:\\Windows\\inf\\oem1.inf")});

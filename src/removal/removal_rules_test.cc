@@ -3,13 +3,11 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/recording_platform.h"
+#include "recording_platform.h"
 
 namespace {
 
 using Names = std::vector<WideString>;
-
-#define W(s) WideString(PLATFORM_TEXT(s))
 
 // One package per rule, written out here independently of the table: a changed character in a
 // rule makes its package stay.
@@ -38,19 +36,14 @@ int RunEntry(LPWSTR command_line = nullptr) { return wWinMain(nullptr, nullptr, 
 class RemovalRunTest : public testing::Test {
  protected:
   void SetUp() override { ResetRecorder(); }
-
-  static void Stage(const WideString& name, const WideString& key, const WideString& value) {
-    Recorder().listing.push_back(name);
-    Recorder().infs[name][key] = value;
-  }
 };
 
 TEST_F(RemovalRunTest, EachRuleRemovesItsPackageInTableOrder) {
   std::vector<RulePackage> packages = OnePackagePerRule();
   // Listed in reverse, so only the rule order can put the uninstalls back in order.
-  for (auto it = packages.rbegin(); it != packages.rend(); ++it) Stage(it->name, it->key, it->value);
-  Stage(W("oem20.inf"), W("DESCR1"), W("Tamrix"));
-  Stage(W("oem21.inf"), W("Dot4_Name"), W("IEEE-1284.4 Driver QLDcor09"));
+  for (auto it = packages.rbegin(); it != packages.rend(); ++it) StageInf(it->name, it->key, it->value);
+  StageInf(W("oem20.inf"), W("DESCR1"), W("Tamrix"));
+  StageInf(W("oem21.inf"), W("Dot4_Name"), W("IEEE-1284.4 Driver QLDcor09"));
 
   EXPECT_EQ(RunEntry(), 0);
 
@@ -62,7 +55,7 @@ TEST_F(RemovalRunTest, EachRuleRemovesItsPackageInTableOrder) {
 }
 
 TEST_F(RemovalRunTest, EveryRuleRunsEvenWhenOneCannotRemoveItsPackage) {
-  for (const RulePackage& p : OnePackagePerRule()) Stage(p.name, p.key, p.value);
+  for (const RulePackage& p : OnePackagePerRule()) StageInf(p.name, p.key, p.value);
   Recorder().refuse_uninstall = {W("oem13.inf")};
 
   EXPECT_EQ(RunEntry(), -1);
@@ -71,7 +64,7 @@ TEST_F(RemovalRunTest, EveryRuleRunsEvenWhenOneCannotRemoveItsPackage) {
 }
 
 TEST_F(RemovalRunTest, ListingFailureInOneRuleFailsTheRunButTheRestStillRun) {
-  for (const RulePackage& p : OnePackagePerRule()) Stage(p.name, p.key, p.value);
+  for (const RulePackage& p : OnePackagePerRule()) StageInf(p.name, p.key, p.value);
   Recorder().failing_list_calls = {0};  // rule 1's size query
 
   EXPECT_EQ(RunEntry(), -1);
@@ -80,8 +73,8 @@ TEST_F(RemovalRunTest, ListingFailureInOneRuleFailsTheRunButTheRestStillRun) {
 }
 
 TEST_F(RemovalRunTest, NothingToRemoveExitsZero) {
-  Stage(W("oem1.inf"), W("DriverVer"), W("06/21/2006,10.0.19041.1"));
-  Stage(W("machine.inf"), W("DESCR1"), W("Standard system devices"));
+  StageInf(W("oem1.inf"), W("DriverVer"), W("06/21/2006,10.0.19041.1"));
+  StageInf(W("machine.inf"), W("DESCR1"), W("Standard system devices"));
 
   EXPECT_EQ(RunEntry(), 0);
   EXPECT_TRUE(Recorder().uninstalls.empty());
@@ -89,7 +82,7 @@ TEST_F(RemovalRunTest, NothingToRemoveExitsZero) {
 }
 
 TEST_F(RemovalRunTest, PackageMatchingTwoRulesIsRemovedByTheFirstOnly) {
-  Stage(W("oem5.inf"), W("Tamrix_Vessa_Driver_Name"), W("Vessa"));
+  StageInf(W("oem5.inf"), W("Tamrix_Vessa_Driver_Name"), W("Vessa"));
   Recorder().infs[W("oem5.inf")][W("Dot4_Name")] = W("IEEE-1284.4 Driver QLDcor08");
 
   EXPECT_EQ(RunEntry(), 0);
@@ -97,7 +90,7 @@ TEST_F(RemovalRunTest, PackageMatchingTwoRulesIsRemovedByTheFirstOnly) {
 }
 
 TEST_F(RemovalRunTest, PackageMatchingTwoRulesIsTriedByEachWhileItCannotBeRemoved) {
-  Stage(W("oem5.inf"), W("Tamrix_Vessa_Driver_Name"), W("Vessa"));
+  StageInf(W("oem5.inf"), W("Tamrix_Vessa_Driver_Name"), W("Vessa"));
   Recorder().infs[W("oem5.inf")][W("Dot4_Name")] = W("IEEE-1284.4 Driver QLDcor08");
   Recorder().refuse_uninstall = {W("oem5.inf")};
 
@@ -112,7 +105,7 @@ TEST_F(RemovalRunTest, CommandLineHasNoEffect) {
   for (LPWSTR command_line : command_lines) {
     SCOPED_TRACE(command_line == nullptr ? "no command line" : "with a command line");
     ResetRecorder();
-    for (const RulePackage& p : OnePackagePerRule()) Stage(p.name, p.key, p.value);
+    for (const RulePackage& p : OnePackagePerRule()) StageInf(p.name, p.key, p.value);
     Recorder().refuse_uninstall = {W("oem12.inf")};
 
     EXPECT_EQ(RunEntry(command_line), -1);

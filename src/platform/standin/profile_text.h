@@ -1,11 +1,13 @@
-// What the profile reader and its index share: how bytes become units, what counts as blank, and
-// an owned file descriptor.
+// How the bytes of a profile file become units, what counts as blank, and an owned file
+// descriptor: what the scanner and the index that reuses it share.
 #pragma once
 
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 
 namespace standin {
 
@@ -16,19 +18,64 @@ inline constexpr char16_t kCp1252High[32] = {
     0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
-inline char16_t AnsiUnit(unsigned char byte) {
-  return byte >= 0x80 && byte < 0xA0 ? kCp1252High[byte - 0x80] : byte;
-}
-
 inline bool IsBlank(char16_t unit) { return unit == u' ' || unit == u'\t'; }
 
 inline bool IsLineEnd(char16_t unit) { return unit == u'\r' || unit == u'\n'; }
 
-// Reads until `capacity` bytes are in or the file ends; the count read, or -1 on an error.
-inline ssize_t ReadFull(int fd, unsigned char* buffer, std::size_t capacity) {
+// The units of one block of a profile file: Windows-1252 bytes, or UTF-16LE pairs when the file
+// starts with FF FE. The only place where file bytes are decoded.
+struct Units {
+  const unsigned char* bytes;
+  std::size_t count;  // in units; an odd last byte of a UTF-16 file is not one
+  bool utf16;
+
+  std::size_t width() const { return utf16 ? 2 : 1; }
+
+  char16_t operator[](std::size_t i) const {
+    if (utf16) return static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+    const unsigned char byte = bytes[i];
+    return byte >= 0x80 && byte < 0xA0 ? kCp1252High[byte - 0x80] : byte;
+  }
+
+  // The first unit from i on that is the ASCII character c, or count. Both encodings keep ASCII
+  // as the byte itself, so memchr finds the candidates.
+  std::size_t Find(char c, std::size_t i) const {
+    const unsigned char* at = bytes + i * width();
+    const unsigned char* end = bytes + count * width();
+    while (at < end) {
+      const auto* hit = static_cast<const unsigned char*>(
+          std::memchr(at, c, static_cast<std::size_t>(end - at)));
+      if (hit == nullptr) return count;
+      const auto byte = static_cast<std::size_t>(hit - bytes);
+      if (!utf16) return byte;
+      if (byte % 2 == 0 && hit[1] == 0) return byte / 2;
+      at = hit + 1;
+    }
+    return count;
+  }
+
+  // The first line end from i on, or count; with `or_equals`, the first '=' too.
+  std::size_t FindLineEnd(std::size_t i, bool or_equals = false) const {
+    const char16_t equals = or_equals ? u'=' : u'\n';
+    if (!utf16) {
+      while (i < count && bytes[i] != '\r' && bytes[i] != '\n' && bytes[i] != equals) ++i;
+      return i;
+    }
+    for (; i < count; ++i) {
+      const char16_t unit = (*this)[i];
+      if (IsLineEnd(unit) || unit == equals) return i;
+    }
+    return i;
+  }
+};
+
+// Reads at `offset` until `capacity` bytes are in or the file ends; the count read, or -1.
+inline ssize_t ReadFullAt(int fd, std::uint64_t offset, unsigned char* buffer,
+                          std::size_t capacity) {
   std::size_t filled = 0;
   while (filled < capacity) {
-    const ssize_t got = read(fd, buffer + filled, capacity - filled);
+    const ssize_t got = pread(fd, buffer + filled, capacity - filled,
+                              static_cast<off_t>(offset + filled));
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) return -1;
     if (got == 0) break;

@@ -13,16 +13,16 @@
 
 #include <gtest/gtest.h>
 
+#include "scratch_directory.h"
+#include "file_text.h"
+
 #include "platform/setup_platform.h"
-#include "platform/standin/scoped_temp_dir.h"
 #include "platform/standin/wide_text.h"
 
 namespace {
 
 using namespace std::string_view_literals;
 
-using standin_test::ScopedTempDir;
-using standin_test::Utf16LeFile;
 
 constexpr WCHAR kUntouched = u'#';
 
@@ -194,7 +194,7 @@ TEST(PathCombineTest, DestinationMayBeTheDirectory) {
 
 // A fresh Windows directory with an empty inf/ in it, made WINDIR for the object's lifetime.
 struct WindowsTree {
-  ScopedTempDir root;
+  ScratchDirectory root;
   ScopedWindir windir{root.path().c_str()};
 
   WindowsTree() { EXPECT_EQ(mkdir(root.Child("inf").c_str(), 0755), 0); }
@@ -265,7 +265,7 @@ const ListCase kListCases[] = {
        t.Write("inf/b.inf", "; x\r\n[version]\r\nsignature = $CHICAGO$\r\n");
        t.Write("inf/c.inf", "[Version]\nSignature=\"$Windows 95$\"\n");
        t.Write("inf/d.inf", "[Strings]\nSignature=\"$Windows NT$\"\n");
-       t.Write("inf/e.inf", standin_test::Utf16LeFile(u"[Version]\r\nSignature=\"$wInDoWs nt$\""));
+       t.Write("inf/e.inf", Utf16LeFile(u"[Version]\r\nSignature=\"$wInDoWs nt$\""));
        t.Write("inf/f.inf", "[Version]\nSignature=\"$Windows NT$x\"\n");
        t.Write("inf/g.inf", "\xEF\xBB\xBF[Version]\nSignature=\"$Windows NT$\"\n");
        t.Write("inf/h.inf", "");
@@ -337,7 +337,7 @@ constexpr ListFailureCase kListFailureCases[] = {
 TEST(SetupGetInfFileListTest, HandlesMissingAndInvalidDirectories) {
   for (const ListFailureCase& c : kListFailureCases) {
     SCOPED_TRACE(c.name);
-    ScopedTempDir root;
+    ScratchDirectory root;
     if (c.inf == InfEntry::kFile) root.Write("inf", kNtInf);
     const ScopedWindir windir(c.windir == Windir::kTree    ? root.path().c_str()
                               : c.windir == Windir::kEmpty ? ""
@@ -371,7 +371,7 @@ TEST(SetupGetInfFileListTest, BreaksCaseTiesByUnits) {
 }
 
 TEST(SetupGetInfFileListTest, NamedDirectoryNeedsNoWindir) {
-  const ScopedTempDir dir;
+  const ScratchDirectory dir;
   dir.Write("oem1.inf", kNtInf);
   const ScopedWindir windir(nullptr);
   const std::u16string path = standin::DecodeFileName(dir.path());

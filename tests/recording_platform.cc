@@ -1,5 +1,5 @@
 // The double's seam functions: they answer from Recorder() and append to its records.
-#include "platform/recording_platform.h"
+#include "recording_platform.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -44,6 +44,11 @@ void ResetRecorder() {
 
 WideString RecordingPlatform::InfPath(const WideString& name) const {
   return windows_directory + PLATFORM_TEXT("\\inf\\") + name;
+}
+
+void StageInf(const WideString& name, const WideString& key, const WideString& value) {
+  Recorder().listing.push_back(name);
+  Recorder().infs[name][key] = value;
 }
 
 std::vector<WideString> RecordingPlatform::ReadFiles() const {

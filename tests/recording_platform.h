@@ -61,3 +61,9 @@ struct RecordingPlatform {
 // The one instance the seam functions consult; tests reset it before each case.
 RecordingPlatform& Recorder();
 void ResetRecorder();
+
+// A wide string literal of the platform's code unit.
+#define W(s) WideString(PLATFORM_TEXT(s))
+
+// Lists `name` in the INF directory, with key = value in its "strings" section.
+void StageInf(const WideString& name, const WideString& key, const WideString& value);
