@@ -1,5 +1,5 @@
-// What a deployment tool and an administrator see of the built executable before it ever runs:
-// its subsystem, the DLLs it needs, its manifest and its version resource.
+// What a deployment tool and an administrator see of each shipped executable before it ever runs:
+// its subsystem, the DLLs it needs, its hardening, its manifest and its version resource.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -9,24 +9,39 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstddef>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <map>
 #include <set>
+#include <sstream>
 #include <string>
 
 namespace {
 
-std::wstring ProductPath() {
+struct ShippedExecutable {
+  const char* file_name;
+  WORD subsystem;
+  const char* imports;  // every DLL it imports, upper case, space-separated
+};
+
+// Every executable that ships, one line each.
+constexpr ShippedExecutable kShippedExecutables[] = {
+    {"staged-package-removal.exe", IMAGE_SUBSYSTEM_WINDOWS_GUI, "KERNEL32.DLL MSVCRT.DLL SETUPAPI.DLL SHLWAPI.DLL"},
+};
+
+std::wstring PathBesideThisExecutable(const char* file_name) {
   wchar_t self[MAX_PATH];
   const DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
   std::wstring path(self, length);
-  return path.substr(0, path.find_last_of(L"\\/") + 1) + L"staged-package-removal.exe";
+  return path.substr(0, path.find_last_of(L"\\/") + 1) + std::wstring(file_name, file_name + strlen(file_name));
 }
 
-std::string ProductBytes() {
-  std::ifstream in(std::filesystem::path(ProductPath()), std::ios::binary);
+std::string FileBytes(const std::wstring& path) {
+  std::ifstream in(std::filesystem::path(path), std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
@@ -39,90 +54,174 @@ const T* At(const std::string& image, size_t offset) {
 const IMAGE_NT_HEADERS64* NtHeaders(const std::string& image) {
   const auto* dos = At<IMAGE_DOS_HEADER>(image, 0);
   if (dos == nullptr || dos->e_magic != IMAGE_DOS_SIGNATURE) return nullptr;
-  return At<IMAGE_NT_HEADERS64>(image, static_cast<size_t>(dos->e_lfanew));
+  const auto* nt = At<IMAGE_NT_HEADERS64>(image, static_cast<size_t>(dos->e_lfanew));
+  if (nt == nullptr || nt->Signature != IMAGE_NT_SIGNATURE) return nullptr;
+  return nt;
 }
 
 // The file offset of a relative virtual address, through the section table.
-size_t FileOffset(const std::string& image, const IMAGE_NT_HEADERS64* nt, DWORD rva) {
+size_t FileOffset(const std::string& image, const IMAGE_NT_HEADERS64* nt, ULONGLONG rva) {
   const auto* section = IMAGE_FIRST_SECTION(nt);
   for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++section) {
     if (rva >= section->VirtualAddress && rva < section->VirtualAddress + section->SizeOfRawData) {
-      return rva - section->VirtualAddress + section->PointerToRawData;
+      return static_cast<size_t>(rva - section->VirtualAddress + section->PointerToRawData);
     }
   }
   return image.size();
 }
 
-std::set<std::string> ImportedDlls(const std::string& image) {
-  std::set<std::string> dlls;
+std::string TextAt(const std::string& image, size_t offset) {
+  return offset < image.size() ? std::string(image.c_str() + offset) : std::string();
+}
+
+std::string Upper(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+  return text;
+}
+
+// Each imported DLL, in upper case, with the names of the functions taken from it by name.
+std::map<std::string, std::set<std::string>> Imports(const std::string& image) {
+  std::map<std::string, std::set<std::string>> imports;
   const IMAGE_NT_HEADERS64* nt = NtHeaders(image);
   const DWORD rva = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
   for (size_t offset = FileOffset(image, nt, rva);; offset += sizeof(IMAGE_IMPORT_DESCRIPTOR)) {
     const auto* descriptor = At<IMAGE_IMPORT_DESCRIPTOR>(image, offset);
     if (descriptor == nullptr || descriptor->Name == 0) break;
-    std::string name(image.c_str() + FileOffset(image, nt, descriptor->Name));
-    std::transform(name.begin(), name.end(), name.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    dlls.insert(name);
+    std::set<std::string>& functions = imports[Upper(TextAt(image, FileOffset(image, nt, descriptor->Name)))];
+    const DWORD thunks = descriptor->OriginalFirstThunk ? descriptor->OriginalFirstThunk : descriptor->FirstThunk;
+    for (size_t thunk = FileOffset(image, nt, thunks);; thunk += sizeof(ULONGLONG)) {
+      const auto* entry = At<ULONGLONG>(image, thunk);
+      if (entry == nullptr || *entry == 0) break;
+      if (IMAGE_SNAP_BY_ORDINAL64(*entry)) continue;
+      functions.insert(TextAt(image, FileOffset(image, nt, *entry + offsetof(IMAGE_IMPORT_BY_NAME, Name))));
+    }
   }
-  return dlls;
+  return imports;
 }
 
-TEST(ExecutablePropertiesTest, IsSmallWindowsGuiProgramImportingOnlySystemDlls) {
-  const std::string image = ProductBytes();
-  std::cout << "staged-package-removal.exe: " << image.size() << " bytes\n";
-  EXPECT_LT(image.size(), 64u * 1024u);
+std::set<std::string> Words(const char* text) {
+  std::istringstream in(text);
+  return std::set<std::string>(std::istream_iterator<std::string>(in), {});
+}
 
-  const IMAGE_NT_HEADERS64* nt = NtHeaders(image);
-  ASSERT_NE(nt, nullptr);
-  EXPECT_EQ(nt->FileHeader.Machine, IMAGE_FILE_MACHINE_AMD64);
-  EXPECT_EQ(nt->OptionalHeader.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI);
-  // Without it, GetWindowsDirectoryW may name a per-user directory on a terminal server.
-  EXPECT_TRUE(nt->OptionalHeader.DllCharacteristics & IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE);
+TEST(ExecutablePropertiesTest, IsSmallProgramOfItsSubsystemImportingOnlySystemDlls) {
+  for (const ShippedExecutable& shipped : kShippedExecutables) {
+    SCOPED_TRACE(shipped.file_name);
+    const std::string image = FileBytes(PathBesideThisExecutable(shipped.file_name));
+    std::cout << shipped.file_name << ": " << image.size() << " bytes\n";
+    EXPECT_LT(image.size(), 64u * 1024u);
 
-  const std::set<std::string> system_dlls = {"KERNEL32.DLL", "SETUPAPI.DLL", "SHLWAPI.DLL",
-                                             "MSVCRT.DLL"};
-  const std::set<std::string> imported = ImportedDlls(image);
-  EXPECT_TRUE(imported.count("SETUPAPI.DLL") && imported.count("SHLWAPI.DLL"));
-  for (const std::string& dll : imported) EXPECT_TRUE(system_dlls.count(dll)) << dll;
+    const IMAGE_NT_HEADERS64* nt = NtHeaders(image);
+    ASSERT_NE(nt, nullptr);
+    EXPECT_EQ(nt->FileHeader.Machine, IMAGE_FILE_MACHINE_AMD64);
+    EXPECT_EQ(nt->OptionalHeader.Subsystem, shipped.subsystem);
+
+    std::set<std::string> imported;
+    for (const auto& [dll, functions] : Imports(image)) imported.insert(dll);
+    EXPECT_EQ(imported, Words(shipped.imports));
+  }
+}
+
+// The start-up in src/platform/dll_search_startup_win32.cc looks SetDefaultDllDirectories up by
+// name, so the name in the image means that it is linked in. Only spr_start_with_system32_dll_search
+// links it, and that also makes it the entry point, which dll_search_test checks on probes built the
+// same way. A static import instead would keep the executable from starting on a Windows 7 without
+// KB2533623.
+TEST(ExecutablePropertiesTest, StartsThroughTheSystem32OnlyDllSearch) {
+  for (const ShippedExecutable& shipped : kShippedExecutables) {
+    SCOPED_TRACE(shipped.file_name);
+    const std::string image = FileBytes(PathBesideThisExecutable(shipped.file_name));
+    ASSERT_NE(NtHeaders(image), nullptr);
+
+    EXPECT_NE(image.find(std::string("SetDefaultDllDirectories") + '\0'), std::string::npos);
+    const auto imports = Imports(image);
+    const auto kernel32 = imports.find("KERNEL32.DLL");
+    ASSERT_NE(kernel32, imports.end());
+    EXPECT_EQ(kernel32->second.count("SetDefaultDllDirectories"), 0u);
+    EXPECT_EQ(kernel32->second.count("GetProcAddress"), 1u);
+  }
+}
+
+TEST(ExecutablePropertiesTest, IsMarkedForAslrDepAndTerminalServers) {
+  struct Flag {
+    WORD bit;
+    const char* name;
+  };
+  // High-entropy ASLR and DEP; without terminal-server awareness, GetWindowsDirectoryW may name a
+  // per-user directory on a Remote Desktop Session Host.
+  constexpr Flag kFlags[] = {
+      {IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE,          "DYNAMIC_BASE"},
+      {IMAGE_DLLCHARACTERISTICS_HIGH_ENTROPY_VA,       "HIGH_ENTROPY_VA"},
+      {IMAGE_DLLCHARACTERISTICS_NX_COMPAT,             "NX_COMPAT"},
+      {IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE, "TERMINAL_SERVER_AWARE"},
+  };
+  for (const ShippedExecutable& shipped : kShippedExecutables) {
+    SCOPED_TRACE(shipped.file_name);
+    const std::string image = FileBytes(PathBesideThisExecutable(shipped.file_name));
+    const IMAGE_NT_HEADERS64* nt = NtHeaders(image);
+    ASSERT_NE(nt, nullptr);
+    for (const Flag& flag : kFlags) {
+      EXPECT_TRUE(nt->OptionalHeader.DllCharacteristics & flag.bit) << flag.name;
+    }
+    // DYNAMIC_BASE moves nothing without the relocations to apply.
+    EXPECT_FALSE(nt->FileHeader.Characteristics & IMAGE_FILE_RELOCS_STRIPPED);
+    EXPECT_GT(nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_BASERELOC].Size, 0u);
+
+    const auto* section = IMAGE_FIRST_SECTION(nt);
+    for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++section) {
+      const std::string name(reinterpret_cast<const char*>(section->Name),
+                             strnlen(reinterpret_cast<const char*>(section->Name), IMAGE_SIZEOF_SHORT_NAME));
+      EXPECT_FALSE((section->Characteristics & IMAGE_SCN_MEM_WRITE) &&
+                   (section->Characteristics & IMAGE_SCN_MEM_EXECUTE))
+          << name << " is writable and executable";
+    }
+  }
 }
 
 TEST(ExecutablePropertiesTest, ManifestRequestsNoExecutionLevel) {
-  HMODULE module = LoadLibraryExW(ProductPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-  ASSERT_NE(module, nullptr);
-  HRSRC resource = FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));  // RT_MANIFEST
-  ASSERT_NE(resource, nullptr);
-  const auto* text = static_cast<const char*>(LockResource(LoadResource(module, resource)));
-  const std::string manifest(text, SizeofResource(module, resource));
-  FreeLibrary(module);
+  for (const ShippedExecutable& shipped : kShippedExecutables) {
+    SCOPED_TRACE(shipped.file_name);
+    HMODULE module = LoadLibraryExW(PathBesideThisExecutable(shipped.file_name).c_str(), nullptr,
+                                    LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(module, nullptr);
+    HRSRC resource = FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));  // RT_MANIFEST
+    ASSERT_NE(resource, nullptr);
+    const auto* text = static_cast<const char*>(LockResource(LoadResource(module, resource)));
+    const std::string manifest(text, SizeofResource(module, resource));
+    FreeLibrary(module);
 
-  EXPECT_NE(manifest.find("<assembly"), std::string::npos);
-  EXPECT_EQ(manifest.find("<requestedExecutionLevel"), std::string::npos);
-  EXPECT_EQ(manifest.find("<trustInfo"), std::string::npos);
+    EXPECT_NE(manifest.find("<assembly"), std::string::npos);
+    EXPECT_EQ(manifest.find("<requestedExecutionLevel"), std::string::npos);
+    EXPECT_EQ(manifest.find("<trustInfo"), std::string::npos);
+  }
 }
 
 TEST(ExecutablePropertiesTest, VersionResourceSaysWhatTheFileIs) {
-  const std::wstring path = ProductPath();
-  DWORD ignored = 0;
-  const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
-  ASSERT_GT(size, 0u);
-  std::string block(size, '\0');
-  ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, size, block.data()));
+  for (const ShippedExecutable& shipped : kShippedExecutables) {
+    SCOPED_TRACE(shipped.file_name);
+    const std::wstring path = PathBesideThisExecutable(shipped.file_name);
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
+    ASSERT_GT(size, 0u);
+    std::string block(size, '\0');
+    ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, size, block.data()));
 
-  VS_FIXEDFILEINFO* fixed = nullptr;
-  UINT fixed_size = 0;
-  ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &fixed_size));
-  EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
-  EXPECT_EQ(HIWORD(fixed->dwFileVersionMS), 1u);
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT fixed_size = 0;
+    ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &fixed_size));
+    EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
+    EXPECT_EQ(HIWORD(fixed->dwFileVersionMS), 1u);
 
-  for (const wchar_t* field : {L"FileDescription", L"ProductName", L"FileVersion",
-                               L"OriginalFilename"}) {
-    const std::wstring query = std::wstring(L"\\StringFileInfo\\040904B0\\") + field;
-    wchar_t* value = nullptr;
-    UINT length = 0;
-    EXPECT_TRUE(VerQueryValueW(block.data(), query.c_str(), reinterpret_cast<void**>(&value), &length) &&
-                length > 1)
-        << "missing " << std::string(field, field + wcslen(field));
+    for (const wchar_t* field : {L"FileDescription", L"ProductName", L"FileVersion",
+                                 L"OriginalFilename"}) {
+      const std::wstring query = std::wstring(L"\\StringFileInfo\\040904B0\\") + field;
+      wchar_t* value = nullptr;
+      UINT length = 0;
+      EXPECT_TRUE(VerQueryValueW(block.data(), query.c_str(), reinterpret_cast<void**>(&value), &length) &&
+                  length > 1)
+          << "missing " << std::string(field, field + wcslen(field));
+    }
   }
 }
 
