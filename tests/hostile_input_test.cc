@@ -178,12 +178,16 @@ TEST_P(HostileInputTest, LinksAreRemovedNeverTheirTargets) {
   EXPECT_TRUE(fs::is_regular_file(windir / "system32" / "target.inf"));
 }
 
-TEST_P(HostileInputTest, InfDirectoryThatIsAFileFailsTheRun) {
+TEST_P(HostileInputTest, InfDirectoryThatIsAFileFailsTheRunAndTheCheck) {
   TestMachine machine;
   UseIndex(machine);
   const fs::path inf = fs::path(machine.WindowsDirectory()) / "inf";
   fs::remove(inf);
   std::ofstream(inf, std::ios::binary) << InfText(kMatch);
+  const TestMachine::CheckRun check = machine.RunCheck();
+  EXPECT_EQ(check.exit_code, 2u);
+  EXPECT_EQ(check.out, "") << "an incomplete check reports nothing";
+  EXPECT_NE(check.err, "");
   ExpectRun(machine, -1, {});
 }
 

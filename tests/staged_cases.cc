@@ -53,13 +53,23 @@ std::vector<StagedCase> StagedCases() {
         Ansi("oem20.inf", "DESCR1=\"Other maker PNP\"\r\n")},
        {"oem11.inf", "oem12.inf", "oem13.inf", "oem14.inf", "oem15.inf", "oem16.inf",
         "oem17.inf", "oem18.inf"},
-       0},
+       0,
+       {{"oem11.inf", 1, "Tamrix_Vessa_Driver_Name", "Tamrix Vessa 4100"},
+        {"oem12.inf", 2, "DESCR1", "Tamrix NXR KLT"},
+        {"oem13.inf", 3, "DESCR1", "Tamrix PNP"},
+        {"oem14.inf", 4, "Dot4_Name", "IEEE-1284.4 Driver QLDcor08"},
+        {"oem15.inf", 5, "Dot4Usb_Name", "USB Bridge Driver for IEEE-1284.4 QLDusb08"},
+        {"oem16.inf", 6, "Dot4Par_Name", "Parallel Port Bridge Driver for IEEE-1284.4"},
+        {"oem17.inf", 7, "Dot4Print_Name", "IEEE-1284.4 Printing Class Driver QLDprn08"},
+        {"oem18.inf", 8, "DeviceDesc", "QLD IEEE-1284.4 Storage Function Driver V8"}}},
       {"values that differ only in ASCII case match",
        Holds::kEverywhere,
        {Ansi("oem1.inf", "descr1=\"TAMRIX nxr klt\"\r\n"),
         Ansi("oem2.inf", "DOT4PRINT_NAME = ieee-1284.4 printing class driver qldprn08\r\n")},
        {"oem1.inf", "oem2.inf"},
-       0},
+       0,
+       {{"oem1.inf", 2, "DESCR1", "TAMRIX nxr klt"},
+        {"oem2.inf", 7, "Dot4Print_Name", "ieee-1284.4 printing class driver qldprn08"}}},
       {"near misses are kept",
        Holds::kEverywhere,
        {Ansi("oem1.inf", "DESCR1=\"Tamrix PNP2\"\r\n"),
@@ -72,19 +82,24 @@ std::vector<StagedCase> StagedCases() {
         {"oem7.inf", "[Version]\r\nClass=Printer\r\n[Strings]\r\n" + std::string(kRule1)},
         Ansi("oem8.inf", "Dot4_Name=\"IEEE-1284.4 Driver QLDcor08 \"\r\n")},
        {},
-       0},
+       0,
+       {}},
       {"a package matching two rules is removed once",
        Holds::kEverywhere,
        {Ansi("oem3.inf", std::string(kRule1) + kRule4)},
        {"oem3.inf"},
-       0},
+       0,
+       {{"oem3.inf", 1, "Tamrix_Vessa_Driver_Name", "Tamrix Vessa 4100"}}},
       {"a locked package fails the run and the others still go",
        Holds::kEverywhere,
        {Ansi("oem1.inf", "DESCR1=\"Tamrix PNP\"\r\n"),
         Locked(Ansi("oem2.inf", "DESCR1=\"Tamrix PNP\"\r\n")),
         Ansi("oem3.inf", "DESCR1=\"Tamrix PNP\"\r\n")},
        {"oem1.inf", "oem3.inf"},
-       -1},
+       -1,
+       {{"oem1.inf", 3, "DESCR1", "Tamrix PNP"},
+        {"oem2.inf", 3, "DESCR1", "Tamrix PNP"},
+        {"oem3.inf", 3, "DESCR1", "Tamrix PNP"}}},
       {"UTF-16LE and ANSI files are both read",
        Holds::kEverywhere,
        {Unicode("oem21.inf", "Dot4Usb_Name=\"USB Bridge Driver for IEEE-1284.4 QLDusb08\"\r\n"),
@@ -92,28 +107,65 @@ std::vector<StagedCase> StagedCases() {
         Ansi("oem23.inf", "Tamrix_Vessa_Driver_Name=\"Vessa \xF6\"\r\n"),
         Unicode("oem24.inf", "DESCR1=\"Tamrix PNP\xC2\xA0\"\r\n")},
        {"oem21.inf", "oem22.inf", "oem23.inf"},
-       0},
+       0,
+       // Rule by rule, as the removal takes them: rule 1's two before rule 5's.
+       {{"oem22.inf", 1, "Tamrix_Vessa_Driver_Name", "Vessa \xC3\xB6 \xE6\x97\xA5"},
+        {"oem23.inf", 1, "Tamrix_Vessa_Driver_Name", "Vessa \xC3\xB6"},
+        {"oem21.inf", 5, "Dot4Usb_Name", "USB Bridge Driver for IEEE-1284.4 QLDusb08"}}},
       // Windows refuses to uninstall an INF that is not an OEM INF; Wine deletes any name.
       {"a matching INF that is not an OEM INF is refused",
        Holds::kOnTheStandIn,
        {Ansi("tamrix.inf", kRule1), Ansi("oem1.inf", kRule1)},
        {"oem1.inf"},
-       -1},
+       -1,
+       {{"oem1.inf", 1, "Tamrix_Vessa_Driver_Name", "Tamrix Vessa 4100"},
+        {"tamrix.inf", 1, "Tamrix_Vessa_Driver_Name", "Tamrix Vessa 4100"}}},
       {"a matching INF that is not an OEM INF is refused",
        Holds::kUnderWine,
        {Ansi("tamrix.inf", kRule1), Ansi("oem1.inf", kRule1)},
        {"tamrix.inf", "oem1.inf"},
-       0},
+       0,
+       {{"oem1.inf", 1, "Tamrix_Vessa_Driver_Name", "Tamrix Vessa 4100"},
+        {"tamrix.inf", 1, "Tamrix_Vessa_Driver_Name", "Tamrix Vessa 4100"}}},
       // Windows removes the precompiled .pnf with its INF; Wine leaves it.
       {"the .pnf goes with its INF",
        Holds::kOnTheStandIn,
        {Ansi("oem7.inf", kRule4), {"oem7.pnf", "PNF\x01\x02"}, {"oem8.pnf", "PNF\x01\x02"}},
        {"oem7.inf", "oem7.pnf"},
-       0},
+       0,
+       {{"oem7.inf", 4, "Dot4_Name", "IEEE-1284.4 Driver QLDcor08"}}},
       {"the .pnf goes with its INF",
        Holds::kUnderWine,
        {Ansi("oem7.inf", kRule4), {"oem7.pnf", "PNF\x01\x02"}, {"oem8.pnf", "PNF\x01\x02"}},
        {"oem7.inf"},
-       0},
+       0,
+       {{"oem7.inf", 4, "Dot4_Name", "IEEE-1284.4 Driver QLDcor08"}}},
   };
+}
+
+std::vector<CheckLine> ParseCheckReport(const std::string& out) {
+  std::vector<CheckLine> lines;
+  size_t start = 0;
+  while (start < out.size()) {
+    size_t end = out.find('\n', start);
+    if (end == std::string::npos) end = out.size();
+    const std::string line = out.substr(start, end - start);
+    start = end + 1;
+    const size_t tab1 = line.find('\t');
+    const size_t tab2 = tab1 == std::string::npos ? tab1 : line.find('\t', tab1 + 1);
+    const size_t tab3 = tab2 == std::string::npos ? tab2 : line.find('\t', tab2 + 1);
+    const std::string rule = tab2 == std::string::npos ? "" : line.substr(tab1 + 1, tab2 - tab1 - 1);
+    const bool numeric = !rule.empty() && rule.find_first_not_of("0123456789") == std::string::npos;
+    if (tab3 == std::string::npos || !numeric) {
+      lines.push_back({line, 0, "", ""});
+      continue;
+    }
+    lines.push_back({line.substr(0, tab1), std::stoi(rule), line.substr(tab2 + 1, tab3 - tab2 - 1),
+                     line.substr(tab3 + 1)});
+  }
+  return lines;
+}
+
+void PrintTo(const CheckLine& line, std::ostream* out) {
+  *out << '"' << line.inf << "\\t" << line.rule << "\\t" << line.key << "\\t" << line.value << '"';
 }

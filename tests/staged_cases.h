@@ -2,6 +2,7 @@
 // run must remove, and the exit code it must give. One table, so both builds give the same answers.
 #pragma once
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -17,12 +18,26 @@ struct StagedInf {
 // holds on. Everything else must hold on both.
 enum class Holds { kEverywhere, kOnTheStandIn, kUnderWine };
 
+// One line of the check's report: an INF that the removal would uninstall, the first rule that
+// matches it, that rule's key and the value read (UTF-8).
+struct CheckLine {
+  std::string inf;
+  int rule;
+  std::string key;
+  std::string value;
+  bool operator==(const CheckLine&) const = default;
+};
+
+// For GoogleTest's messages: the line as the check writes it.
+void PrintTo(const CheckLine& line, std::ostream* out);
+
 struct StagedCase {
   const char* name;
   Holds holds;
   std::vector<StagedInf> infs;
   std::vector<std::string> removed;  // file names gone from the INF directory after the run
   int exit_code;                     // as the run returns it: 0 or -1
+  std::vector<CheckLine> check;      // the check's report before the run, in its order
 };
 
 // INF text with a [Version] section and the given [Strings] lines, CRLF line ends.
@@ -30,3 +45,7 @@ std::string InfText(const std::string& strings_lines,
                     const std::string& signature = "\"$Windows NT$\"");
 
 std::vector<StagedCase> StagedCases();
+
+// The check's report as lines of fields. A line without four fields, or whose rule is no number,
+// keeps its whole text in `inf` with rule 0, so that a comparison shows it.
+std::vector<CheckLine> ParseCheckReport(const std::string& out);

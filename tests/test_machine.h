@@ -23,9 +23,18 @@ class TestMachine {
   // (a symbolic link with its target instead, a directory with a trailing "/").
   TreeSnapshot Snapshot() const;
 
-  // Runs the executable with these arguments and returns the process exit code as Windows
-  // reports it to a deployment tool: all 32 bits under Wine, the low 8 on Linux.
+  // Runs the removal with these arguments and returns the process exit code as Windows reports it
+  // to a deployment tool: all 32 bits under Wine, the low 8 on Linux.
   std::uint32_t Run(const std::vector<std::string>& arguments = {});
+
+  // What a run of the read-only check gave: its exit code as Run reports one, and its standard
+  // output and error as bytes.
+  struct CheckRun {
+    std::uint32_t exit_code;
+    std::string out;
+    std::string err;
+  };
+  CheckRun RunCheck(const std::vector<std::string>& arguments = {});
 
   // Adds NAME=VALUE to the environment of the runs (the Linux build only). Unless it says
   // otherwise (SPR_STANDIN_INDEX=all), the stand-in reads every file as it comes.

@@ -86,18 +86,51 @@ TreeSnapshot TestMachine::Snapshot() const {
   return files;
 }
 
-std::uint32_t TestMachine::Run(const std::vector<std::string>& arguments) {
-  std::vector<std::string> args = {SPR_EXECUTABLE};
+namespace {
+
+// A file to take a child's output, removed with the object.
+class CaptureFile {
+ public:
+  CaptureFile() {
+    std::string pattern = (fs::temp_directory_path() / "spr-output-XXXXXX").string();
+    fd_ = mkstemp(pattern.data());
+    if (fd_ < 0) throw std::runtime_error("mkstemp failed");
+    path_ = pattern;
+  }
+  CaptureFile(const CaptureFile&) = delete;
+  CaptureFile& operator=(const CaptureFile&) = delete;
+  ~CaptureFile() {
+    close(fd_);
+    unlink(path_.c_str());
+  }
+  int fd() const { return fd_; }
+  std::string Text() const {
+    std::ifstream in(path_, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+
+ private:
+  int fd_ = -1;
+  std::string path_;
+};
+
+// Runs `program` on the machine whose Windows directory is `windows_directory`, with its standard
+// output and error going to these descriptors (-1: inherited); returns its exit status and sets
+// *peak_memory_kib.
+std::uint32_t Start(const std::string& program, const std::vector<std::string>& arguments,
+                    const std::string& windows_directory, std::vector<std::string> environment,
+                    int out_fd, int err_fd, std::uint64_t* peak_memory_kib) {
+  std::vector<std::string> args = {program};
   args.insert(args.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;
   for (std::string& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);
 
   // The read path is always the test's choice, never the machine's speed.
-  std::string windir = "WINDIR=" + windows_directory_;
+  std::string windir = "WINDIR=" + windows_directory;
   std::string index = "SPR_STANDIN_INDEX=off";
   std::vector<char*> env = {windir.data()};
-  for (std::string& variable : environment_) env.push_back(variable.data());
+  for (std::string& variable : environment) env.push_back(variable.data());
   env.push_back(index.data());
   for (char** var = environ; *var != nullptr; ++var) {
     const std::string variable = *var;
@@ -107,24 +140,43 @@ std::uint32_t TestMachine::Run(const std::vector<std::string>& arguments) {
   }
   env.push_back(nullptr);
 
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  if (out_fd >= 0) posix_spawn_file_actions_adddup2(&actions, out_fd, STDOUT_FILENO);
+  if (err_fd >= 0) posix_spawn_file_actions_adddup2(&actions, err_fd, STDERR_FILENO);
   pid_t pid = 0;
-  if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), env.data()) != 0) {
-    throw std::runtime_error("cannot start " + args[0]);
-  }
+  const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), env.data());
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) throw std::runtime_error("cannot start " + args[0]);
   // The child's own peak comes from /proc while it runs: rusage would also count the memory of
   // this process, which the child shares until it has started the executable.
   const std::string comm = fs::path(args[0]).filename().string().substr(0, 15);
-  peak_memory_kib_ = 0;
+  *peak_memory_kib = 0;
   int status = 0;
   for (;;) {
     const pid_t done = waitpid(pid, &status, WNOHANG);
     if (done == pid) break;
     if (done != 0) throw std::runtime_error("cannot wait for the executable");
-    peak_memory_kib_ = std::max(peak_memory_kib_, PeakMemoryOfExecutable(pid, comm));
+    *peak_memory_kib = std::max(*peak_memory_kib, PeakMemoryOfExecutable(pid, comm));
     usleep(2000);
   }
   if (!WIFEXITED(status)) throw std::runtime_error("the executable did not exit normally");
   return static_cast<std::uint32_t>(WEXITSTATUS(status));
+}
+
+}  // namespace
+
+std::uint32_t TestMachine::Run(const std::vector<std::string>& arguments) {
+  return Start(SPR_EXECUTABLE, arguments, windows_directory_, environment_, -1, -1,
+               &peak_memory_kib_);
+}
+
+TestMachine::CheckRun TestMachine::RunCheck(const std::vector<std::string>& arguments) {
+  const CaptureFile out, err;
+  std::uint64_t peak_memory_kib = 0;
+  const std::uint32_t exit_code = Start(SPR_CHECK_EXECUTABLE, arguments, windows_directory_,
+                                        environment_, out.fd(), err.fd(), &peak_memory_kib);
+  return {exit_code, out.Text(), err.Text()};
 }
 
 std::uint32_t TestMachine::ExitCodeFor(int code) { return static_cast<std::uint32_t>(code) & 0xFFu; }

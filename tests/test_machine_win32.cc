@@ -48,12 +48,74 @@ void Delete(const std::wstring& path) {
   DeleteFileW(path.c_str());
 }
 
-std::wstring ExecutableBesideThisOne() {
+std::wstring ExecutableBesideThisOne(const wchar_t* name) {
   wchar_t self[MAX_PATH];
   const DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
   std::wstring path(self, length);
-  return path.substr(0, path.find_last_of(L"\\/") + 1) + L"staged-package-removal.exe";
+  return path.substr(0, path.find_last_of(L"\\/") + 1) + name;
 }
+
+// Runs the executable beside this one with these arguments, its standard output and error going
+// to the given handles (null: none), and returns its full 32-bit exit code.
+std::uint32_t RunBeside(const wchar_t* name, const std::vector<std::string>& arguments, HANDLE out,
+                        HANDLE err) {
+  const std::wstring executable = ExecutableBesideThisOne(name);
+  std::wstring command_line = L"\"" + executable + L"\"";
+  for (const std::string& argument : arguments) command_line += L" " + Wide(argument);
+
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  const bool redirect = out != nullptr || err != nullptr;
+  if (redirect) {
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = out;
+    startup.hStdError = err;
+  }
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(executable.c_str(), command_line.data(), nullptr, nullptr,
+                      redirect ? TRUE : FALSE, 0, nullptr, nullptr, &startup, &process)) {
+    throw std::runtime_error("cannot start " + Narrow(executable));
+  }
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD exit_code = 0;
+  GetExitCodeProcess(process.hProcess, &exit_code);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return exit_code;
+}
+
+// A temporary file that a child can write its output to, read and removed afterwards.
+class CaptureFile {
+ public:
+  CaptureFile() {
+    wchar_t directory[MAX_PATH];
+    wchar_t name[MAX_PATH];
+    if (GetTempPathW(MAX_PATH, directory) == 0 || GetTempFileNameW(directory, L"spr", 0, name) == 0) {
+      throw std::runtime_error("no temporary file");
+    }
+    path_ = name;
+    SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
+    handle_ = CreateFileW(name, GENERIC_WRITE, FILE_SHARE_READ, &inherited, CREATE_ALWAYS,
+                          FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle_ == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot open " + Narrow(path_));
+  }
+  CaptureFile(const CaptureFile&) = delete;
+  CaptureFile& operator=(const CaptureFile&) = delete;
+  ~CaptureFile() {
+    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+    DeleteFileW(path_.c_str());
+  }
+  HANDLE handle() const { return handle_; }
+  std::string Text() {
+    CloseHandle(handle_);
+    handle_ = INVALID_HANDLE_VALUE;
+    return ReadFile(path_);
+  }
+
+ private:
+  std::wstring path_;
+  HANDLE handle_ = INVALID_HANDLE_VALUE;
+};
 
 }  // namespace
 
@@ -91,23 +153,14 @@ TreeSnapshot TestMachine::Snapshot() const {
 }
 
 std::uint32_t TestMachine::Run(const std::vector<std::string>& arguments) {
-  const std::wstring executable = ExecutableBesideThisOne();
-  std::wstring command_line = L"\"" + executable + L"\"";
-  for (const std::string& argument : arguments) command_line += L" " + Wide(argument);
+  return RunBeside(L"staged-package-removal.exe", arguments, nullptr, nullptr);
+}
 
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process = {};
-  if (!CreateProcessW(executable.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                      nullptr, &startup, &process)) {
-    throw std::runtime_error("cannot start " + Narrow(executable));
-  }
-  WaitForSingleObject(process.hProcess, INFINITE);
-  DWORD exit_code = 0;
-  GetExitCodeProcess(process.hProcess, &exit_code);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  return exit_code;
+TestMachine::CheckRun TestMachine::RunCheck(const std::vector<std::string>& arguments) {
+  CaptureFile out, err;
+  const std::uint32_t exit_code =
+      RunBeside(L"staged-package-check.exe", arguments, out.handle(), err.handle());
+  return {exit_code, out.Text(), err.Text()};
 }
 
 std::uint32_t TestMachine::ExitCodeFor(int code) { return static_cast<std::uint32_t>(code); }

@@ -1,4 +1,5 @@
-// The seam on Windows: each operation is the system's own.
+// The seam on Windows: each operation is the system's own. The uninstall is in
+// setup_uninstall_win32.cc, so that the read-only check can link all of this without it.
 #include "platform/setup_platform.h"
 
 #include <shlwapi.h>
@@ -23,10 +24,6 @@ DWORD GetPrivateProfileStringW(LPCWSTR lpAppName, LPCWSTR lpKeyName, LPCWSTR lpD
                                LPWSTR lpReturnedString, DWORD nSize, LPCWSTR lpFileName) {
   return ::GetPrivateProfileStringW(lpAppName, lpKeyName, lpDefault, lpReturnedString, nSize,
                                     lpFileName);
-}
-
-BOOL SetupUninstallOEMInfW(PCWSTR InfFileName, DWORD Flags, PVOID Reserved) {
-  return ::SetupUninstallOEMInfW(InfFileName, Flags, Reserved);
 }
 
 void* GeneralHeapAlloc(SIZE_T Bytes) { return ::HeapAlloc(::GetProcessHeap(), HEAP_ZERO_MEMORY, Bytes); }

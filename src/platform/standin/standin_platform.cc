@@ -1,4 +1,6 @@
 // The seam for the Linux build: the Windows directory is $WINDIR and its INF directory $WINDIR/inf.
+// The uninstall is in standin_uninstall.cc, so that the read-only check can link all of this
+// without it.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -17,45 +19,22 @@
 
 #include "platform/setup_platform.h"
 #include "platform/standin/profile_reader.h"
+#include "platform/standin/standin_files.h"
 #include "platform/standin/wide_text.h"
 
 namespace platform {
 namespace {
 
-constexpr std::u16string_view kInfExtension = u".inf";
-constexpr std::u16string_view kPnfExtension = u".pnf";
-constexpr std::u16string_view kOemPrefix = u"oem";
+using standin::InfDirectoryBytes;
+using standin::UniqueDir;
+using standin::WindowsDirectoryBytes;
+
 constexpr std::u16string_view kSignatures[] = {u"$Windows NT$", u"$Chicago$"};
 // Long enough for every accepted signature plus one unit, so a longer value cannot pass as equal.
 constexpr DWORD kSignatureBuffer = 16;
 
-struct DirCloser {
-  void operator()(DIR* dir) const { closedir(dir); }
-};
-using UniqueDir = std::unique_ptr<DIR, DirCloser>;
-
 std::u16string_view View(PCWSTR text) {
   return text == nullptr ? std::u16string_view() : std::u16string_view(text);
-}
-
-// $WINDIR as bytes; false when it is unset or empty.
-bool WindowsDirectoryBytes(std::string* bytes) {
-  const char* value = std::getenv("WINDIR");
-  if (value == nullptr || *value == '\0') return false;
-  *bytes = value;
-  return true;
-}
-
-bool InfDirectoryBytes(std::string* bytes) {
-  if (!WindowsDirectoryBytes(bytes)) return false;
-  if (bytes->back() != '/') bytes->push_back('/');
-  bytes->append("inf");
-  return true;
-}
-
-bool EndsWithIgnoringAsciiCase(std::u16string_view text, std::u16string_view suffix) {
-  return text.size() >= suffix.size() &&
-         standin::EqualsIgnoringAsciiCase(text.substr(text.size() - suffix.size()), suffix);
 }
 
 // The order the listing promises: ASCII case ignored first, raw units to break ties.
@@ -150,42 +129,6 @@ bool ResolveProfilePath(LPCWSTR file_name, std::string* path) {
   return true;
 }
 
-bool IsOemInfName(std::u16string_view name) {
-  if (name.size() <= kOemPrefix.size() + kInfExtension.size()) return false;
-  const std::u16string_view digits =
-      name.substr(kOemPrefix.size(), name.size() - kOemPrefix.size() - kInfExtension.size());
-  return standin::EqualsIgnoringAsciiCase(name.substr(0, kOemPrefix.size()), kOemPrefix) &&
-         EndsWithIgnoringAsciiCase(name, kInfExtension) &&
-         std::all_of(digits.begin(), digits.end(),
-                     [](char16_t unit) { return unit >= u'0' && unit <= u'9'; });
-}
-
-// Deletes every entry spelled like stem + ".pnf" in any ASCII case; a missing twin is no failure.
-void RemovePnfTwins(const std::string& dir_path, std::u16string_view stem) {
-  const UniqueDir dir(opendir(dir_path.c_str()));
-  if (!dir) return;
-  const std::u16string twin = std::u16string(stem) + std::u16string(kPnfExtension);
-  std::vector<std::string> matches;
-  while (const dirent* entry = readdir(dir.get())) {
-    if (standin::EqualsIgnoringAsciiCase(standin::DecodeFileName(entry->d_name), twin)) {
-      matches.emplace_back(entry->d_name);
-    }
-  }
-  for (const std::string& name : matches) unlinkat(dirfd(dir.get()), name.c_str(), 0);
-}
-
-bool RemoveOemInf(const std::string& dir_path, std::u16string_view name) {
-  const std::string name_bytes = standin::EncodeFileName(name);
-  const std::string path = dir_path + "/" + name_bytes;
-  struct stat info {};
-  if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
-  // Windows will not delete a read-only file, and neither does uninstalling.
-  if ((info.st_mode & 0222) == 0) return false;
-  if (unlink(path.c_str()) != 0) return false;
-  RemovePnfTwins(dir_path, name.substr(0, name.size() - kInfExtension.size()));
-  return true;
-}
-
 }  // namespace
 
 BOOL SetupGetInfFileListW(PCWSTR DirectoryPath, DWORD InfStyle, PWSTR ReturnBuffer,
@@ -263,19 +206,6 @@ DWORD GetPrivateProfileStringW(LPCWSTR lpAppName, LPCWSTR lpKeyName, LPCWSTR lpD
     return CopyCut(fallback, lpReturnedString, nSize);
   } catch (const std::bad_alloc&) {
     return CopyCut(u"", lpReturnedString, nSize);
-  }
-}
-
-BOOL SetupUninstallOEMInfW(PCWSTR InfFileName, DWORD Flags, PVOID Reserved) {
-  static_cast<void>(Flags);
-  try {
-    if (Reserved != nullptr || InfFileName == nullptr) return FALSE;
-    const std::u16string_view name(InfFileName);
-    std::string dir_path;
-    if (!IsOemInfName(name) || !InfDirectoryBytes(&dir_path)) return FALSE;
-    return RemoveOemInf(dir_path, name) ? TRUE : FALSE;
-  } catch (const std::bad_alloc&) {
-    return FALSE;
   }
 }
 
