@@ -26,11 +26,11 @@ die() {
 }
 
 output=$root/build/release
-pkcs12="" password_file="" timestamp_url=""
-while (($#)); do
+pkcs12="" password_file="" timestamp_url="" wrong=""
+while (($#)) && [ -z "$wrong" ]; do
   case $1 in
     --output | --pkcs12 | --password-file | --timestamp-url)
-      (($# >= 2)) || die "$1 needs a value"
+      if (($# < 2)); then wrong="$1 needs a value"; break; fi
       case $1 in
         --output) output=$(realpath -m -- "$2") ;;
         --pkcs12) pkcs12=$(realpath -m -- "$2") ;;
@@ -43,20 +43,25 @@ while (($#)); do
       sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'
       exit 0
       ;;
-    *) die "unknown argument $1 (see --help)" ;;
+    *) wrong="unknown argument $1 (see --help)" ;;
   esac
 done
-if { [ -n "$pkcs12" ] && [ -z "$password_file" ]; } || { [ -z "$pkcs12" ] && [ -n "$password_file" ]; }; then
-  die "--pkcs12 and --password-file go together"
+if [ -z "$wrong" ] && { [ -n "$pkcs12" ] || [ -n "$password_file" ]; } &&
+   { [ -z "$pkcs12" ] || [ -z "$password_file" ]; }; then
+  wrong="--pkcs12 and --password-file go together"
 fi
-[ -z "$timestamp_url" ] || [ -n "$pkcs12" ] || die "--timestamp-url needs --pkcs12 and --password-file"
+if [ -z "$wrong" ] && [ -n "$timestamp_url" ] && [ -z "$pkcs12" ]; then
+  wrong="--timestamp-url needs --pkcs12 and --password-file"
+fi
 
-# Only a directory that holds a release (or nothing) is replaced: --output may be mistyped.
+# Whatever happens next, no earlier release is left to be taken for this one. Only a directory
+# that holds a release (or nothing) is removed: --output may be mistyped.
 if [ -e "$output" ]; then
   [ -d "$output" ] && { [ -f "$output/SHA256SUMS" ] || [ -z "$(ls -A "$output")" ]; } ||
     die "will not replace $output: it is not an earlier release (no SHA256SUMS)"
   rm -rf "$output"
 fi
+[ -z "$wrong" ] || die "$wrong; nothing was released"
 if [ -n "$pkcs12" ]; then
   [ -f "$pkcs12" ] && [ -r "$pkcs12" ] || die "cannot read the PKCS#12 file $pkcs12; nothing was released"
   [ -f "$password_file" ] && [ -r "$password_file" ] ||
