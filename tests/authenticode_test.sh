@@ -96,6 +96,20 @@ done
 # with SHA-256, and then ends without an error: the chain is never held to a trusted root, and the
 # answer is S_OK. Windows would answer CERT_E_UNTRUSTEDROOT for this throw-away CA. So only what
 # Wine checks is asserted here.
+# A release signs all its executables or none: here the second one cannot be signed (it is no PE
+# image), and the first, already signed into its temporary file, must be left as it was.
+case_name="when one executable cannot be signed, none is changed"
+mkdir "$work/two"
+cp "$unsigned" "$work/two/first.exe"
+printf 'not a program\n' >"$work/two/second.exe"
+if bash "$sign" --pkcs12 "$work/signer.p12" --password-file "$work/password.txt" \
+    "$work/two/first.exe" "$work/two/second.exe" 2>"$work/two.err"; then
+  fail "signing succeeded"
+fi
+grep -q "signing second.exe failed" "$work/two.err" || fail "no clear message: $(cat "$work/two.err")"
+cmp "$unsigned" "$work/two/first.exe" || fail "first.exe was changed"
+[ "$(ls "$work/two")" = "$(printf 'first.exe\nsecond.exe')" ] || fail "left: $(ls "$work/two")"
+
 case_name="the signed product passes Wine's signature and digest checks"
 answer=$(win_trust "$signed")
 echo "WinVerifyTrust on the signed product under Wine: $answer"
