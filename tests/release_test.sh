@@ -84,7 +84,9 @@ done
 [ "$(unzip -p "$work/a/$name.zip" "$name/LICENSE" | head -n1)" = "MIT License" ] ||
   fail "LICENSE is not MIT's"
 
-# A time-stamp server of our own: the signed release below asks it, as it would ask a CA's.
+# A time-stamp server of our own: the signed release below asks it, as it would ask a CA's,
+# directly even where a proxy is set for the rest of the world.
+export no_proxy=127.0.0.1 NO_PROXY=127.0.0.1
 python3 tests/timestamp_server.py "$ca" "$work/tsa-port" &
 server_pid=$!
 for _ in $(seq 100); do [ -s "$work/tsa-port" ] && break; sleep 0.1; done
