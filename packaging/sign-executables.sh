@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Signs Windows executables in place with Authenticode (SHA-256) through osslsigncode, from a
-# PKCS#12 file (certificate, its chain and private key) whose password is the first line of a
-# file, optionally time-stamped by an RFC 3161 server. Either every executable is signed or none
-# is changed: each is signed into a temporary file first, and the originals are replaced only when
-# all have been. Uses only what osslsigncode 2.5 (Debian 12) offers.
+# PKCS#12 file (certificate, its chain and private key) whose password is all a file holds (a
+# final newline may follow: osslsigncode -readpass drops it, and takes any further line as part of
+# the password), optionally time-stamped by an RFC 3161 server. Either every executable is signed
+# or none is changed: each is signed into a temporary file first, and the originals are replaced
+# only when all have been. Uses only what osslsigncode 2.5 (Debian 12) offers.
 #
 # usage: sign-executables.sh --pkcs12 FILE --password-file FILE [--timestamp-url URL] EXE...
 set -euo pipefail

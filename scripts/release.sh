@@ -14,7 +14,7 @@
 #                                [--pkcs12 FILE --password-file FILE [--timestamp-url URL]]
 #   --pkcs12 FILE         sign every executable (Authenticode, SHA-256) with this certificate and
 #                         key; FILE holds them with the certificate's chain, as CAs deliver them
-#   --password-file FILE  its password is the first line of FILE
+#   --password-file FILE  FILE holds its password and nothing else (a final newline may follow)
 #   --timestamp-url URL   have the signatures time-stamped by this RFC 3161 server
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -3,7 +3,7 @@
 #   ca.crt        the CA's certificate, to verify against
 #   other-ca.crt  a second CA that issued nothing, which must not vouch for anything
 #   signer.p12    a code-signing certificate, its chain and key, as scripts/release.sh takes them
-#   password.txt  signer.p12's password, on the first line
+#   password.txt  signer.p12's password, and a newline
 #   tsa.cnf       an `openssl ts -reply` configuration that signs with a time-stamping
 #                 certificate of the CA (tsa.crt, tsa.key), for tests/timestamp_server.py
 # Nothing of it outlives DIR; nothing secret is committed.
