@@ -6,8 +6,8 @@
 #                                                LICENSE and THIRD-PARTY-NOTICES.txt
 #   <executable>.exe                             each executable, the same bytes as in the zip
 #   SHA256SUMS                                   all of the above, for sha256sum -c
-# The same commit gives the same bytes wherever and whenever it is built (CMakeLists.txt says how
-# for the executables; the zip is made below). The output directory holds a release only after a
+# The same commit gives the same bytes wherever and whenever it is built on a machine with the
+# same Debian packages (CMakeLists.txt says how for the executables; the zip is made below). The output directory holds a release only after a
 # run that succeeded: any earlier one is removed first, the new one moved in whole at the end.
 #
 # usage: bash scripts/release.sh [--output DIR]
@@ -131,6 +131,7 @@ cp "${executables[@]/#/$package/}" "$work/out/"
   sha256sum --quiet -c SHA256SUMS)
 
 mkdir -p "$(dirname "$output")"
+rm -rf "$partial"
 cp -R "$work/out" "$partial"
 mv "$partial" "$output"
 
