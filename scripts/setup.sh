@@ -8,6 +8,7 @@ packages=(
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine wine64
   clang libclang-rt-14-dev
+  git zip unzip openssl osslsigncode python3
 )
 
 missing=()

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds every target and runs every test: the Windows executable's suites under Wine, the Linux
 # build's (which compare the stand-in with Wine, so they come second), the same again under
-# AddressSanitizer and UndefinedBehaviorSanitizer, and a short run of each fuzzer.
+# AddressSanitizer and UndefinedBehaviorSanitizer, the release of HEAD (built twice and compared
+# byte for byte, signed and verified, and failing to sign), and a short run of each fuzzer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -16,6 +17,9 @@ for preset in windows-x64 host host-asan; do
   cmake --build --preset "$preset"
   ctest --preset "$preset"
 done
+
+echo "== release"
+bash tests/release_test.sh
 
 echo "== fuzz"
 bash scripts/fuzz.sh "${SPR_FUZZ_SECONDS:-60}"

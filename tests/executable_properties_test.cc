@@ -1,9 +1,11 @@
 // What a deployment tool and an administrator see of each shipped executable before it ever runs:
-// its subsystem, the DLLs it needs, its hardening, its manifest and its version resource.
+// its subsystem, the DLLs it needs, its hardening, its manifest, its version resource and its
+// header checksum.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
+#include <imagehlp.h>
 
 #include <gtest/gtest.h>
 
@@ -22,27 +24,76 @@
 
 namespace {
 
+// What each shipped executable must be, one line each.
 struct ShippedExecutable {
-  const char* file_name;
+  const wchar_t* file_name;
   WORD subsystem;
-  const char* imports;  // every DLL it imports, upper case, space-separated
+  size_t most_bytes;
 };
-
-// Every executable that ships, one line each.
-constexpr ShippedExecutable kShippedExecutables[] = {
-    {"staged-package-removal.exe", IMAGE_SUBSYSTEM_WINDOWS_GUI, "KERNEL32.DLL MSVCRT.DLL SETUPAPI.DLL SHLWAPI.DLL"},
+constexpr ShippedExecutable kExpected[] = {
+    {L"staged-package-removal.exe", IMAGE_SUBSYSTEM_WINDOWS_GUI, 64 * 1024},
+    {L"staged-package-check.exe", IMAGE_SUBSYSTEM_WINDOWS_CUI, 256 * 1024},
 };
+// Every one imports exactly these, all of them DLLs that Windows takes from System32.
+constexpr char kSystemDlls[] = "KERNEL32.DLL MSVCRT.DLL SETUPAPI.DLL SHLWAPI.DLL";
 
-std::wstring PathBesideThisExecutable(const char* file_name) {
+// Every executable a release ships (packaging/shipped-executables.txt), and the project's version
+// in four parts (project(VERSION) in CMakeLists.txt).
+const wchar_t* const kShippedExecutables[] = {SPR_SHIPPED_EXECUTABLES};
+constexpr WORD kProjectVersion[4] = {SPR_VERSION_PARTS};
+
+std::wstring PathBesideThisOne(const std::wstring& name) {
   wchar_t self[MAX_PATH];
   const DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
   std::wstring path(self, length);
-  return path.substr(0, path.find_last_of(L"\\/") + 1) + std::wstring(file_name, file_name + strlen(file_name));
+  return path.substr(0, path.find_last_of(L"\\/") + 1) + name;
 }
 
 std::string FileBytes(const std::wstring& path) {
   std::ifstream in(std::filesystem::path(path), std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string Narrow(const std::wstring& ascii) { return std::string(ascii.begin(), ascii.end()); }
+
+std::wstring ProjectVersionText() {
+  std::wstring text;
+  for (WORD part : kProjectVersion) text += (text.empty() ? L"" : L".") + std::to_wstring(part);
+  return text;
+}
+
+// The RT_MANIFEST resource 1 of an executable, or "" if it has none.
+std::string Manifest(const std::wstring& path) {
+  HMODULE module = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  if (module == nullptr) return "";
+  std::string manifest;
+  if (HRSRC resource = FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24))) {
+    const auto* text = static_cast<const char*>(LockResource(LoadResource(module, resource)));
+    manifest.assign(text, SizeofResource(module, resource));
+  }
+  FreeLibrary(module);
+  return manifest;
+}
+
+// The VERSIONINFO block of an executable, or "" if it has none.
+std::string VersionBlock(const std::wstring& path) {
+  DWORD ignored = 0;
+  const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
+  std::string block(size, '\0');
+  if (size == 0 || !GetFileVersionInfoW(path.c_str(), 0, size, block.data())) return "";
+  return block;
+}
+
+// A string of the block's US English, Unicode table, or "(missing)".
+std::wstring VersionString(const std::string& block, const wchar_t* field) {
+  const std::wstring query = std::wstring(L"\\StringFileInfo\\040904B0\\") + field;
+  wchar_t* value = nullptr;
+  UINT length = 0;
+  if (!VerQueryValueW(block.data(), query.c_str(), reinterpret_cast<void**>(&value), &length) ||
+      length == 0) {
+    return L"(missing)";
+  }
+  return std::wstring(value, wcsnlen(value, length));
 }
 
 template <typename T>
@@ -105,12 +156,20 @@ std::set<std::string> Words(const char* text) {
   return std::set<std::string>(std::istream_iterator<std::string>(in), {});
 }
 
+// The table above and the release's list name the same executables.
+TEST(ExecutablePropertiesTest, EveryShippedExecutableIsDescribedHere) {
+  std::set<std::wstring> shipped(std::begin(kShippedExecutables), std::end(kShippedExecutables));
+  std::set<std::wstring> described;
+  for (const ShippedExecutable& expected : kExpected) described.insert(expected.file_name);
+  EXPECT_EQ(shipped, described);
+}
+
 TEST(ExecutablePropertiesTest, IsSmallProgramOfItsSubsystemImportingOnlySystemDlls) {
-  for (const ShippedExecutable& shipped : kShippedExecutables) {
-    SCOPED_TRACE(shipped.file_name);
-    const std::string image = FileBytes(PathBesideThisExecutable(shipped.file_name));
-    std::cout << shipped.file_name << ": " << image.size() << " bytes\n";
-    EXPECT_LT(image.size(), 64u * 1024u);
+  for (const ShippedExecutable& shipped : kExpected) {
+    SCOPED_TRACE(Narrow(shipped.file_name));
+    const std::string image = FileBytes(PathBesideThisOne(shipped.file_name));
+    std::cout << Narrow(shipped.file_name) << ": " << image.size() << " bytes\n";
+    EXPECT_LE(image.size(), shipped.most_bytes);
 
     const IMAGE_NT_HEADERS64* nt = NtHeaders(image);
     ASSERT_NE(nt, nullptr);
@@ -119,7 +178,7 @@ TEST(ExecutablePropertiesTest, IsSmallProgramOfItsSubsystemImportingOnlySystemDl
 
     std::set<std::string> imported;
     for (const auto& [dll, functions] : Imports(image)) imported.insert(dll);
-    EXPECT_EQ(imported, Words(shipped.imports));
+    EXPECT_EQ(imported, Words(kSystemDlls));
   }
 }
 
@@ -129,9 +188,9 @@ TEST(ExecutablePropertiesTest, IsSmallProgramOfItsSubsystemImportingOnlySystemDl
 // same way. A static import instead would keep the executable from starting on a Windows 7 without
 // KB2533623.
 TEST(ExecutablePropertiesTest, StartsThroughTheSystem32OnlyDllSearch) {
-  for (const ShippedExecutable& shipped : kShippedExecutables) {
-    SCOPED_TRACE(shipped.file_name);
-    const std::string image = FileBytes(PathBesideThisExecutable(shipped.file_name));
+  for (const wchar_t* name : kShippedExecutables) {
+    SCOPED_TRACE(Narrow(name));
+    const std::string image = FileBytes(PathBesideThisOne(name));
     ASSERT_NE(NtHeaders(image), nullptr);
 
     EXPECT_NE(image.find(std::string("SetDefaultDllDirectories") + '\0'), std::string::npos);
@@ -156,9 +215,9 @@ TEST(ExecutablePropertiesTest, IsMarkedForAslrDepAndTerminalServers) {
       {IMAGE_DLLCHARACTERISTICS_NX_COMPAT,             "NX_COMPAT"},
       {IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE, "TERMINAL_SERVER_AWARE"},
   };
-  for (const ShippedExecutable& shipped : kShippedExecutables) {
-    SCOPED_TRACE(shipped.file_name);
-    const std::string image = FileBytes(PathBesideThisExecutable(shipped.file_name));
+  for (const wchar_t* name : kShippedExecutables) {
+    SCOPED_TRACE(Narrow(name));
+    const std::string image = FileBytes(PathBesideThisOne(name));
     const IMAGE_NT_HEADERS64* nt = NtHeaders(image);
     ASSERT_NE(nt, nullptr);
     for (const Flag& flag : kFlags) {
@@ -170,27 +229,20 @@ TEST(ExecutablePropertiesTest, IsMarkedForAslrDepAndTerminalServers) {
 
     const auto* section = IMAGE_FIRST_SECTION(nt);
     for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++section) {
-      const std::string name(reinterpret_cast<const char*>(section->Name),
-                             strnlen(reinterpret_cast<const char*>(section->Name), IMAGE_SIZEOF_SHORT_NAME));
+      const std::string section_name(
+          reinterpret_cast<const char*>(section->Name),
+          strnlen(reinterpret_cast<const char*>(section->Name), IMAGE_SIZEOF_SHORT_NAME));
       EXPECT_FALSE((section->Characteristics & IMAGE_SCN_MEM_WRITE) &&
                    (section->Characteristics & IMAGE_SCN_MEM_EXECUTE))
-          << name << " is writable and executable";
+          << section_name << " is writable and executable";
     }
   }
 }
 
 TEST(ExecutablePropertiesTest, ManifestRequestsNoExecutionLevel) {
-  for (const ShippedExecutable& shipped : kShippedExecutables) {
-    SCOPED_TRACE(shipped.file_name);
-    HMODULE module = LoadLibraryExW(PathBesideThisExecutable(shipped.file_name).c_str(), nullptr,
-                                    LOAD_LIBRARY_AS_DATAFILE);
-    ASSERT_NE(module, nullptr);
-    HRSRC resource = FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));  // RT_MANIFEST
-    ASSERT_NE(resource, nullptr);
-    const auto* text = static_cast<const char*>(LockResource(LoadResource(module, resource)));
-    const std::string manifest(text, SizeofResource(module, resource));
-    FreeLibrary(module);
-
+  for (const wchar_t* name : kShippedExecutables) {
+    SCOPED_TRACE(Narrow(name));
+    const std::string manifest = Manifest(PathBesideThisOne(name));
     EXPECT_NE(manifest.find("<assembly"), std::string::npos);
     EXPECT_EQ(manifest.find("<requestedExecutionLevel"), std::string::npos);
     EXPECT_EQ(manifest.find("<trustInfo"), std::string::npos);
@@ -198,30 +250,61 @@ TEST(ExecutablePropertiesTest, ManifestRequestsNoExecutionLevel) {
 }
 
 TEST(ExecutablePropertiesTest, VersionResourceSaysWhatTheFileIs) {
-  for (const ShippedExecutable& shipped : kShippedExecutables) {
-    SCOPED_TRACE(shipped.file_name);
-    const std::wstring path = PathBesideThisExecutable(shipped.file_name);
-    DWORD ignored = 0;
-    const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
-    ASSERT_GT(size, 0u);
-    std::string block(size, '\0');
-    ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, size, block.data()));
+  for (const wchar_t* name : kShippedExecutables) {
+    SCOPED_TRACE(Narrow(name));
+    const std::string block = VersionBlock(PathBesideThisOne(name));
+    ASSERT_FALSE(block.empty());
+    for (const wchar_t* field : {L"FileDescription", L"ProductName", L"LegalCopyright"}) {
+      EXPECT_NE(VersionString(block, field), L"(missing)") << Narrow(field);
+    }
+    EXPECT_EQ(VersionString(block, L"OriginalFilename"), name);
+  }
+}
+
+// The version is written once, in CMakeLists.txt; every place an administrator or a tool reads it
+// from must say exactly that, all four parts.
+TEST(ExecutablePropertiesTest, CarriesTheProjectVersionEverywhere) {
+  const DWORD most = MAKELONG(kProjectVersion[1], kProjectVersion[0]);
+  const DWORD least = MAKELONG(kProjectVersion[3], kProjectVersion[2]);
+  const std::wstring text = ProjectVersionText();
+  for (const wchar_t* name : kShippedExecutables) {
+    SCOPED_TRACE(Narrow(name));
+    const std::wstring path = PathBesideThisOne(name);
+    const std::string block = VersionBlock(path);
+    ASSERT_FALSE(block.empty());
 
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT fixed_size = 0;
     ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &fixed_size));
     EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
-    EXPECT_EQ(HIWORD(fixed->dwFileVersionMS), 1u);
+    EXPECT_EQ(fixed->dwFileVersionMS, most);
+    EXPECT_EQ(fixed->dwFileVersionLS, least);
+    EXPECT_EQ(fixed->dwProductVersionMS, most);
+    EXPECT_EQ(fixed->dwProductVersionLS, least);
+    EXPECT_EQ(VersionString(block, L"FileVersion"), text);
+    EXPECT_EQ(VersionString(block, L"ProductVersion"), text);
 
-    for (const wchar_t* field : {L"FileDescription", L"ProductName", L"FileVersion",
-                                 L"OriginalFilename"}) {
-      const std::wstring query = std::wstring(L"\\StringFileInfo\\040904B0\\") + field;
-      wchar_t* value = nullptr;
-      UINT length = 0;
-      EXPECT_TRUE(VerQueryValueW(block.data(), query.c_str(), reinterpret_cast<void**>(&value), &length) &&
-                  length > 1)
-          << "missing " << std::string(field, field + wcslen(field));
-    }
+    const std::string identity = "<assemblyIdentity ";
+    const std::string manifest = Manifest(path);
+    const size_t start = manifest.find(identity);
+    ASSERT_NE(start, std::string::npos);
+    const std::string element = manifest.substr(start, manifest.find('>', start) - start);
+    EXPECT_NE(element.find(" version=\"" + Narrow(text) + "\""), std::string::npos) << element;
+  }
+}
+
+// osslsigncode writes the image's computed checksum into the header when it removes a signature.
+// Only if the linker wrote that same value does removing a signature give back the unsigned bytes,
+// which is what lets a hash pin of the reproducible unsigned build vouch for a signed release.
+TEST(ExecutablePropertiesTest, HeaderChecksumIsTheImagesOwn) {
+  for (const wchar_t* name : kShippedExecutables) {
+    SCOPED_TRACE(Narrow(name));
+    std::wstring path = PathBesideThisOne(name);
+    DWORD in_header = 0;
+    DWORD computed = 0;
+    ASSERT_EQ(MapFileAndCheckSumW(path.data(), &in_header, &computed), static_cast<DWORD>(CHECKSUM_SUCCESS));
+    EXPECT_NE(computed, 0u);
+    EXPECT_EQ(in_header, computed);
   }
 }
 

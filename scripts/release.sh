@@ -1,0 +1,144 @@
+#!/usr/bin/env bash
+# Builds a release of the committed HEAD: exports it with git archive into a fresh temporary
+# directory (so that nothing uncommitted can leak in), builds the shipped executables there, signs
+# them if asked, and writes to build/release/ (or --output DIR):
+#   staged-package-removal-<version>-win64.zip   the executables, the administrators' guide,
+#                                                LICENSE and THIRD-PARTY-NOTICES.txt
+#   <executable>.exe                             each executable, the same bytes as in the zip
+#   SHA256SUMS                                   all of the above, for sha256sum -c
+# The same commit gives the same bytes wherever and whenever it is built on a machine with the
+# same Debian packages (CMakeLists.txt says how for the executables; the zip is made below). The output directory holds a release only after a
+# run that succeeded: any earlier one is removed first, the new one moved in whole at the end.
+#
+# usage: bash scripts/release.sh [--output DIR]
+#                                [--pkcs12 FILE --password-file FILE [--timestamp-url URL]]
+#   --pkcs12 FILE         sign every executable (Authenticode, SHA-256) with this certificate and
+#                         key; FILE holds them with the certificate's chain, as CAs deliver them
+#   --password-file FILE  FILE holds its password and nothing else (a final newline may follow)
+#   --timestamp-url URL   have the signatures time-stamped by this RFC 3161 server
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+die() {
+  echo "release: $*" >&2
+  exit 1
+}
+
+output=$root/build/release
+pkcs12="" password_file="" timestamp_url="" wrong=""
+while (($#)) && [ -z "$wrong" ]; do
+  case $1 in
+    --output | --pkcs12 | --password-file | --timestamp-url)
+      if (($# < 2)); then wrong="$1 needs a value"; break; fi
+      case $1 in
+        --output) output=$(realpath -m -- "$2") ;;
+        --pkcs12) pkcs12=$(realpath -m -- "$2") ;;
+        --password-file) password_file=$(realpath -m -- "$2") ;;
+        --timestamp-url) timestamp_url=$2 ;;
+      esac
+      shift 2
+      ;;
+    -h | --help)
+      sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'
+      exit 0
+      ;;
+    *) wrong="unknown argument $1 (see --help)" ;;
+  esac
+done
+if [ -z "$wrong" ] && { [ -n "$pkcs12" ] || [ -n "$password_file" ]; } &&
+   { [ -z "$pkcs12" ] || [ -z "$password_file" ]; }; then
+  wrong="--pkcs12 and --password-file go together"
+fi
+if [ -z "$wrong" ] && [ -n "$timestamp_url" ] && [ -z "$pkcs12" ]; then
+  wrong="--timestamp-url needs --pkcs12 and --password-file"
+fi
+
+# Whatever happens next, no earlier release is left to be taken for this one. Only a directory
+# that holds a release (or nothing) is removed: --output may be mistyped.
+if [ -e "$output" ]; then
+  [ -d "$output" ] && { [ -f "$output/SHA256SUMS" ] || [ -z "$(ls -A "$output")" ]; } ||
+    die "will not replace $output: it is not an earlier release (no SHA256SUMS)"
+  rm -rf "$output"
+fi
+[ -z "$wrong" ] || die "$wrong; nothing was released"
+if [ -n "$pkcs12" ]; then
+  [ -f "$pkcs12" ] && [ -r "$pkcs12" ] || die "cannot read the PKCS#12 file $pkcs12; nothing was released"
+  [ -f "$password_file" ] && [ -r "$password_file" ] ||
+    die "cannot read the password file $password_file; nothing was released"
+fi
+
+bash scripts/setup.sh
+
+commit=$(git rev-parse --verify HEAD)
+echo "release: building commit $commit ($(git log -1 --format=%s HEAD))"
+if [ -n "$(git status --porcelain)" ]; then
+  echo "release: note: the working tree has changes that are not committed; they are not in this release"
+fi
+# The date every file of the release carries: the commit's, unless the caller fixes one.
+export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct HEAD)}
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/spr-release.XXXXXX")
+partial=$output.partial
+trap 'rm -rf "$work" "$partial"' EXIT
+mkdir "$work/src" "$work/package" "$work/out"
+git archive --format=tar HEAD | tar -x -C "$work/src"
+src=$work/src
+
+mapfile -t targets < <(sed -e '/^#/d' -e '/^[[:space:]]*$/d' "$src/packaging/shipped-executables.txt")
+((${#targets[@]})) || die "packaging/shipped-executables.txt names no executable"
+if ! (cd "$src" &&
+      cmake --preset windows-x64 -DSPR_BUILD_TESTS=OFF &&
+      cmake --build --preset windows-x64 --target "${targets[@]}") >"$work/build.log" 2>&1; then
+  cat "$work/build.log" >&2
+  die "the build failed; nothing was released"
+fi
+build=$src/build/windows-x64
+version=$(cat "$build/project-version.txt")
+name=staged-package-removal-$version-win64
+
+package=$work/package/$name
+mkdir "$package"
+executables=()
+for target in "${targets[@]}"; do
+  cp "$build/$target.exe" "$package/"
+  executables+=("$target.exe")
+done
+cp "$src/LICENSE" "$src/packaging/ADMINISTRATOR-GUIDE.md" "$package/"
+maps=()
+for target in "${targets[@]}"; do maps+=("$build/$target.map"); done
+bash "$src/packaging/third-party-notices.sh" "${maps[@]}" >"$package/THIRD-PARTY-NOTICES.txt" ||
+  die "no third-party notices; nothing was released"
+
+if [ -n "$pkcs12" ]; then
+  sign=(--pkcs12 "$pkcs12" --password-file "$password_file")
+  [ -z "$timestamp_url" ] || sign+=(--timestamp-url "$timestamp_url")
+  bash "$src/packaging/sign-executables.sh" "${sign[@]}" "${executables[@]/#/$package/}" ||
+    die "signing failed; nothing was released"
+fi
+
+# The zip's bytes depend only on its files: fixed modes and times (the source date, written in UTC
+# since zip stores local time), names in a fixed order, no directory entries, and no extra fields
+# (-X: owner ids, further time stamps).
+find "$work/package" -type d -exec chmod 0755 {} +
+find "$work/package" -type f -exec chmod 0644 {} +
+find "$work/package" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
+(cd "$work/package" && find "$name" -type f | LC_ALL=C sort |
+  TZ=UTC zip -X -D -9 -q -@ "$work/out/$name.zip")
+
+cp "${executables[@]/#/$package/}" "$work/out/"
+(cd "$work/out" && sha256sum -- "$name.zip" "${executables[@]}" >SHA256SUMS &&
+  sha256sum --quiet -c SHA256SUMS)
+
+mkdir -p "$(dirname "$output")"
+rm -rf "$partial"
+cp -R "$work/out" "$partial"
+mv "$partial" "$output"
+
+if [ -n "$pkcs12" ]; then
+  how="signed${timestamp_url:+ and time-stamped by $timestamp_url}"
+else
+  how="unsigned"
+fi
+echo "release: $name from commit $commit, $how, in $output:"
+sed 's/^/  /' "$output/SHA256SUMS"
