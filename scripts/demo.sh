@@ -1,16 +1,23 @@
 #!/usr/bin/env bash
-# The main job: builds the Windows executable, stages a sample machine (a Wine prefix) with
-# matching, non-matching and unremovable driver packages, runs the executable on it and shows what
-# was removed, what was kept, and the exit code a deployment tool would read. Then the same machine
-# through the Linux build.
+# The main job: builds both Windows executables, stages a sample machine (a Wine prefix) with
+# matching, non-matching and unremovable driver packages, and shows what an administrator would:
+# the check's report, the removal and the exit code a deployment tool would read, and the check's
+# report again. Then the same machine through the Linux build.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
+say() { printf '%s\n' "$*"; }
+
+say "== Preparing (the first time installs packages and builds both presets: a few minutes)"
 bash scripts/setup.sh
 for preset in windows-x64 host; do
-  cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset" >/dev/null
+  say "   building the $preset preset (log: build/demo-$preset.log)"
+  mkdir -p build
+  if ! { cmake --preset "$preset" && cmake --build --preset "$preset"; } >"build/demo-$preset.log" 2>&1; then
+    tail -n 30 "build/demo-$preset.log" >&2
+    exit 1
+  fi
 done
 
 demo=$root/build/demo
@@ -43,44 +50,93 @@ stage() {  # stage WINDIR LINK_FOR_WINE
     fi
     rm "$file.txt"
     printf 'PNF' >"$windir/inf/${name%.inf}.pnf"
-    # Wine 8 reads each listed INF at <windir>\i<name> (see tests/test_machine_win32.cc).
+    # Wine 8 reads each listed INF at <windir>\i<name> (tests/wine_listing.h says why).
     if [ "$link" = yes ]; then ln -sf "inf/$name" "$windir/i$name"; fi
     if [ "$locked" = yes ]; then chmod a-w "$file"; fi
   done
 }
 
-report() {  # report WINDIR EXIT_CODE
-  local windir=$1 code=$2 entry name encoding locked line state
-  printf '\n  %-10s %-7s %-9s %-8s %s\n' "INF" "coding" "read-only" "after" "[Strings] line"
+show_packages() {  # show_packages WINDIR
+  local windir=$1 entry name encoding locked line state
+  printf '   %-10s %-7s %-9s %-8s %s\n' "INF" "coding" "read-only" "now" "[Strings] line"
   for entry in "${packages[@]}"; do
     IFS='|' read -r name encoding locked line <<<"$entry"
-    state=kept
+    state=staged
     [ -e "$windir/inf/$name" ] || state=REMOVED
-    printf '  %-10s %-7s %-9s %-8s %s\n' "$name" "$encoding" "$locked" "$state" "$line"
+    printf '   %-10s %-7s %-9s %-8s %s\n' "$name" "$encoding" "$locked" "$state" "$line"
   done
-  printf '\n  exit code: %s' "$code"
+}
+
+show_check() {  # show_check EXIT_CODE REPORT
+  local code=$1 report=$2
+  if [ -n "$report" ]; then
+    printf '   %s\n' "INF name<TAB>rule<TAB>key<TAB>value as read:"
+    printf '%s\n' "$report" | sed 's/\t/  |  /g; s/^/     /'
+  fi
   case "$code" in
-    0) echo " (every attempted removal succeeded)" ;;
-    4294967295 | 255) echo " (-1: at least one removal failed)" ;;
-    *) echo ;;
+    0) say "   exit code 0: nothing would be removed" ;;
+    1) say "   exit code 1: at least one package would be removed" ;;
+    *) say "   exit code $code: the check could not be made" ;;
   esac
 }
 
-echo "== staged-package-removal.exe under Wine"
+show_removal() {  # show_removal EXIT_CODE
+  case "$1" in
+    0) say "   exit code 0: every attempted removal succeeded" ;;
+    4294967295) say "   exit code $1 (-1): at least one removal failed; the rest were removed" ;;
+    255) say "   exit code 255 (-1, of which Linux keeps the low byte): at least one removal failed; the rest were removed" ;;
+    *) say "   exit code $1" ;;
+  esac
+}
+
+run_check() {  # run_check COMMAND...: sets check_code and check_report
+  set +e
+  "$@" >"$demo/check.out"
+  check_code=$?
+  set -e
+  check_report=$(tr -d '\r' <"$demo/check.out")
+}
+
+say
+say "== A sample machine: a Wine prefix (build/demo/wineprefix) with 8 staged packages"
 export WINEPREFIX=$demo/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 wineboot --init >/dev/null 2>&1
 wine_windir=$WINEPREFIX/drive_c/windows
 stage "$wine_windir" yes
-code=$(wine "$root/build/windows-x64/exit-code-probe.exe" \
-  "$(winepath -w "$root/build/windows-x64/staged-package-removal.exe")" | tr -d '\r')
-report "$wine_windir" "$code"
+show_packages "$wine_windir"
+exe=$root/build/windows-x64
 
-echo
-echo "== Linux build (build/host/staged-package-removal) on a copy of the same machine"
+say
+say "== staged-package-check.exe: what the removal would take"
+# wine hands on only the low byte of an exit code; the check's are 0, 1 and 2.
+run_check wine "$exe/staged-package-check.exe"
+show_check "$check_code" "$check_report"
+
+say
+say "== staged-package-removal.exe (silent; exit code read with exit-code-probe.exe)"
+code=$(wine "$exe/exit-code-probe.exe" "$(winepath -w "$exe/staged-package-removal.exe")" | tr -d '\r')
+show_packages "$wine_windir"
+show_removal "$code"
+
+say
+say "== staged-package-check.exe again: what is left"
+run_check wine "$exe/staged-package-check.exe"
+show_check "$check_code" "$check_report"
+
+say
+say "== The Linux build (build/host/) on a copy of the same machine, WINDIR=build/demo/windows"
 linux_windir=$demo/windows
 stage "$linux_windir" no
+run_check env WINDIR="$linux_windir" "$root/build/host/staged-package-check"
+say "   staged-package-check:"
+show_check "$check_code" "$check_report"
 set +e
 WINDIR=$linux_windir "$root/build/host/staged-package-removal"
 code=$?
 set -e
-report "$linux_windir" "$code"
+say "   staged-package-removal:"
+show_packages "$linux_windir"
+show_removal "$code"
+run_check env WINDIR="$linux_windir" "$root/build/host/staged-package-check"
+say "   staged-package-check again:"
+show_check "$check_code" "$check_report"

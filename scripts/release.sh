@@ -104,7 +104,9 @@ for target in "${targets[@]}"; do
   cp "$build/$target.exe" "$package/"
   executables+=("$target.exe")
 done
-cp "$src/LICENSE" "$src/packaging/ADMINISTRATOR-GUIDE.md" "$package/"
+cp "$src/LICENSE" "$package/"
+# The administrators' guide is the repository's docs/deployment.md.
+cp "$src/docs/deployment.md" "$package/ADMINISTRATOR-GUIDE.md"
 maps=()
 for target in "${targets[@]}"; do maps+=("$build/$target.map"); done
 bash "$src/packaging/third-party-notices.sh" "${maps[@]}" >"$package/THIRD-PARTY-NOTICES.txt" ||
