@@ -6,8 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <system_error>
+
+#include "win32_process.h"
 
 namespace {
 
@@ -51,21 +54,12 @@ class ScopedTempFolder {
 // when a program is started where it was downloaded to, and returns its exit code.
 DWORD RunProbe(const std::wstring& folder, const std::wstring& probe, const std::wstring& dll_name) {
   const std::wstring executable = folder + probe;
-  std::wstring command_line = L"\"" + executable + L"\" " + dll_name;
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process = {};
-  if (!CreateProcessW(executable.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                      folder.c_str(), &startup, &process)) {
-    ADD_FAILURE() << "cannot start the probe (error " << GetLastError() << ")";
-    return 0;
-  }
-  WaitForSingleObject(process.hProcess, INFINITE);
-  DWORD exit_code = 0;
-  GetExitCodeProcess(process.hProcess, &exit_code);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  return exit_code;
+  ProcessOptions options;
+  options.directory = folder.c_str();
+  const std::optional<DWORD> exit_code =
+      RunProcess(executable, L"\"" + executable + L"\" " + dll_name, options);
+  if (!exit_code) ADD_FAILURE() << "cannot start the probe (error " << GetLastError() << ")";
+  return exit_code.value_or(0);
 }
 
 // Wine gives a program its own built-in DLL for a name that it implements (version.dll) even when

@@ -6,7 +6,10 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <optional>
 #include <string>
+
+#include "win32_process.h"
 
 int wmain(int argc, wchar_t** argv) {
   if (argc < 2) {
@@ -20,19 +23,11 @@ int wmain(int argc, wchar_t** argv) {
     command_line += argv[i];
     command_line += L'"';
   }
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process = {};
-  if (!CreateProcessW(argv[1], command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &startup, &process)) {
+  const std::optional<DWORD> exit_code = RunProcess(argv[1], command_line);
+  if (!exit_code) {
     std::fprintf(stderr, "exit-code-probe: cannot start the program (error %lu)\n", GetLastError());
     return 2;
   }
-  WaitForSingleObject(process.hProcess, INFINITE);
-  DWORD exit_code = 0;
-  GetExitCodeProcess(process.hProcess, &exit_code);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  std::printf("%lu\n", static_cast<unsigned long>(exit_code));
+  std::printf("%lu\n", static_cast<unsigned long>(*exit_code));
   return 0;
 }

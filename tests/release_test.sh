@@ -105,8 +105,11 @@ for executable in "${executables[@]}"; do
     fail "$executable has no verified time stamp: $(cat "$work/verify.out")"
   unzip -p "$work/c/$name.zip" "$name/$executable" | cmp - "$work/c/$executable" ||
     fail "$executable in the zip is not the signed one"
-  osslsigncode remove-signature -in "$work/c/$executable" -out "$work/unsigned.exe" >/dev/null
-  cmp "$work/unsigned.exe" "$work/a/$executable" ||
+  # A fresh output each time: osslsigncode 2.5 will not write over a file.
+  unsigned=$work/unsigned-$executable
+  osslsigncode remove-signature -in "$work/c/$executable" -out "$unsigned" >/dev/null ||
+    fail "osslsigncode remove-signature failed on $executable"
+  cmp "$unsigned" "$work/a/$executable" ||
     fail "$executable without its signature is not the unsigned release's"
 done
 

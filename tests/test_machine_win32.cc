@@ -2,6 +2,7 @@
 // CreateProcessW so that the full 32-bit exit code is seen.
 #include "test_machine.h"
 
+#include "win32_process.h"
 #include "win32_text.h"
 #include "wine_listing.h"
 
@@ -10,6 +11,7 @@
 #endif
 #include <windows.h>
 
+#include <optional>
 #include <stdexcept>
 
 const bool TestMachine::kIsWine = true;
@@ -56,32 +58,18 @@ std::wstring ExecutableBesideThisOne(const wchar_t* name) {
 }
 
 // Runs the executable beside this one with these arguments, its standard output and error going
-// to the given handles (null: none), and returns its full 32-bit exit code.
+// to the given handles (null: not redirected), and returns its full 32-bit exit code.
 std::uint32_t RunBeside(const wchar_t* name, const std::vector<std::string>& arguments, HANDLE out,
                         HANDLE err) {
   const std::wstring executable = ExecutableBesideThisOne(name);
   std::wstring command_line = L"\"" + executable + L"\"";
   for (const std::string& argument : arguments) command_line += L" " + Wide(argument);
-
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof startup;
-  const bool redirect = out != nullptr || err != nullptr;
-  if (redirect) {
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = out;
-    startup.hStdError = err;
-  }
-  PROCESS_INFORMATION process = {};
-  if (!CreateProcessW(executable.c_str(), command_line.data(), nullptr, nullptr,
-                      redirect ? TRUE : FALSE, 0, nullptr, nullptr, &startup, &process)) {
-    throw std::runtime_error("cannot start " + Narrow(executable));
-  }
-  WaitForSingleObject(process.hProcess, INFINITE);
-  DWORD exit_code = 0;
-  GetExitCodeProcess(process.hProcess, &exit_code);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  return exit_code;
+  ProcessOptions options;
+  options.out = out;
+  options.err = err;
+  const std::optional<DWORD> exit_code = RunProcess(executable, command_line, options);
+  if (!exit_code) throw std::runtime_error("cannot start " + Narrow(executable));
+  return *exit_code;
 }
 
 // A temporary file that a child can write its output to, read and removed afterwards.
