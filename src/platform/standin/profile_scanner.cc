@@ -8,29 +8,10 @@
 
 namespace standin {
 
-void NameHash::Add(char16_t unit) { value = (value ^ FoldAsciiCase(unit)) * 16777619u; }
-
 std::uint32_t HashOfName(std::u16string_view name) {
   NameHash hash;
   for (const char16_t unit : name) hash.Add(unit);
   return hash.value;
-}
-
-void NameMatch::Feed(char16_t unit, std::u16string_view query) {
-  if (nul != kNoNul) return;
-  if (unit == 0) {
-    // A NUL ends the name where it stands, blanks before it included.
-    nul = length;
-    hash_at_end = hash.value;
-    return;
-  }
-  if (length < query.size() && FoldAsciiCase(unit) != FoldAsciiCase(query[length])) same = false;
-  hash.Add(unit);
-  ++length;
-  if (!IsBlank(unit)) {
-    end_nonblank = length;
-    hash_at_end = hash.value;
-  }
 }
 
 bool NameMatch::Equals(std::u16string_view query) const {
@@ -115,6 +96,8 @@ void Scanner::Feed(const Units& units, std::uint64_t offset) {
     } else if (phase_ == Phase::kKeyName && name_.nul != kNoNul) {
       // A NUL has settled the name; only where it ends matters.
       i = units.FindLineEnd(i, true);
+    } else if (phase_ == Phase::kHeaderName || phase_ == Phase::kKeyName) {
+      i = FeedName(units, i);
     }
     if (i == units.count) break;
     FeedUnit(units[i], offset + i * units.width());
@@ -137,6 +120,46 @@ std::size_t Scanner::SeekHeader(const Units& units, std::size_t i) {
   }
 }
 
+// Whether the name being read is recorded for the index (hashed) rather than compared.
+bool Scanner::NameIsRecorded() const {
+  return phase_ == Phase::kHeaderName ? headers_ != nullptr : key_lines_ != nullptr;
+}
+
+void Scanner::FeedNameUnit(char16_t unit) {
+  const std::u16string_view query = phase_ == Phase::kHeaderName ? section_ : key_;
+  if (NameIsRecorded()) {
+    name_.Feed<true>(unit, query);
+  } else {
+    name_.Feed<false>(unit, query);
+  }
+}
+
+// The units of a header or key name up to what ends it, in one loop: names are most of what the
+// index's passes read unit by unit.
+std::size_t Scanner::FeedName(const Units& units, std::size_t i) {
+  return NameIsRecorded() ? FeedNameUnits<true>(units, i) : FeedNameUnits<false>(units, i);
+}
+
+template <bool kHashed>
+std::size_t Scanner::FeedNameUnits(const Units& units, std::size_t i) {
+  const bool header = phase_ == Phase::kHeaderName;
+  const char16_t end = header ? u']' : u'=';
+  const std::u16string_view query = header ? section_ : key_;
+  // Local copies: the file's bytes may alias anything, so members would be stored and reloaded
+  // at every unit.
+  const Units view = units;
+  NameMatch name = name_;
+  for (; i < view.count; ++i) {
+    const char16_t unit = view[i];
+    if (unit == end || IsLineEnd(unit)) break;
+    // Blanks inside the brackets before the name are not part of it.
+    if (header && name.length == 0 && name.nul == kNoNul && IsBlank(unit)) continue;
+    name.Feed<kHashed>(unit, query);
+  }
+  name_ = name;
+  return i;
+}
+
 void Scanner::FeedUnit(char16_t unit, std::uint64_t offset) {
   if (IsLineEnd(unit)) {
     // CRLF is a line end followed by an empty line, which is skipped anyway.
@@ -154,14 +177,14 @@ void Scanner::FeedUnit(char16_t unit, std::uint64_t offset) {
         CloseHeader();
         phase_ = Phase::kSkipLine;
       } else if (name_.length != 0 || name_.nul != kNoNul || !IsBlank(unit)) {
-        name_.Feed(unit, section_);
+        FeedNameUnit(unit);
       }
       return;
     case Phase::kKeyName:
       if (unit == u'=') {
         EndKeyName();
       } else {
-        name_.Feed(unit, key_);
+        FeedNameUnit(unit);
       }
       return;
     case Phase::kValue:

@@ -22,6 +22,7 @@
 
 #include "platform/setup_platform.h"
 #include "platform/standin/profile_text.h"
+#include "platform/standin/wide_text.h"
 
 namespace standin {
 
@@ -30,7 +31,7 @@ inline constexpr std::uint64_t kNoNul = UINT64_MAX;
 // FNV-1a over the ASCII-folded units of a name, so that names that compare equal hash alike.
 struct NameHash {
   std::uint32_t value = 2166136261u;
-  void Add(char16_t unit);
+  void Add(char16_t unit) { value = (value ^ FoldAsciiCase(unit)) * 16777619u; }
 };
 
 std::uint32_t HashOfName(std::u16string_view name);
@@ -42,17 +43,38 @@ struct LineEntry {
   std::uint32_t offset;
 };
 
-// A name as it streams past: whether it equals a query and its hash, in O(1) memory whatever its
-// length.
+// A name as it streams past, in O(1) memory whatever its length: either compared with a query,
+// or hashed for the index (a name that the index records is never compared, and the other way
+// round, so each costs only what it needs).
 struct NameMatch {
   std::uint64_t length = 0;
   std::uint64_t end_nonblank = 0;
   std::uint64_t nul = kNoNul;
-  bool same = true;
-  NameHash hash;
-  std::uint32_t hash_at_end = NameHash{}.value;  // of the name as it will be compared
+  bool same = true;                               // compared: equal to the query so far
+  NameHash hash;                                  // hashed: of every unit so far
+  std::uint32_t hash_at_end = NameHash{}.value;  // hashed: of the name as it will be compared
 
-  void Feed(char16_t unit, std::u16string_view query);
+  template <bool kHashed>
+  void Feed(char16_t unit, std::u16string_view query) {
+    if (nul != kNoNul) return;
+    if (unit == 0) {
+      // A NUL ends the name where it stands, blanks before it included.
+      nul = length;
+      hash_at_end = hash.value;
+      return;
+    }
+    if constexpr (kHashed) {
+      hash.Add(unit);
+    } else if (length < query.size() && FoldAsciiCase(unit) != FoldAsciiCase(query[length])) {
+      same = false;
+    }
+    ++length;
+    if (!IsBlank(unit)) {
+      end_nonblank = length;
+      if constexpr (kHashed) hash_at_end = hash.value;
+    }
+  }
+  // For a compared name.
   bool Equals(std::u16string_view query) const;
 };
 
@@ -109,6 +131,11 @@ class Scanner {
       : section_(section), key_(key), out_(out), size_(size) {}
 
   std::size_t SeekHeader(const Units& units, std::size_t i);
+  std::size_t FeedName(const Units& units, std::size_t i);
+  template <bool kHashed>
+  std::size_t FeedNameUnits(const Units& units, std::size_t i);
+  bool NameIsRecorded() const;
+  void FeedNameUnit(char16_t unit);
   void FeedUnit(char16_t unit, std::uint64_t offset);
   void StartLine(char16_t unit, std::uint64_t offset);
   void CloseHeader();
