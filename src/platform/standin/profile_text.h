@@ -18,6 +18,17 @@ inline constexpr char16_t kCp1252High[32] = {
     0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
+// The unit of every byte of an ANSI file, so that decoding one is a single load.
+struct AnsiUnits {
+  char16_t unit[256];
+  constexpr AnsiUnits() : unit() {
+    for (int byte = 0; byte < 256; ++byte) {
+      unit[byte] = byte >= 0x80 && byte < 0xA0 ? kCp1252High[byte - 0x80] : static_cast<char16_t>(byte);
+    }
+  }
+};
+inline constexpr AnsiUnits kAnsiUnits;
+
 inline bool IsBlank(char16_t unit) { return unit == u' ' || unit == u'\t'; }
 
 inline bool IsLineEnd(char16_t unit) { return unit == u'\r' || unit == u'\n'; }
@@ -33,8 +44,7 @@ struct Units {
 
   char16_t operator[](std::size_t i) const {
     if (utf16) return static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
-    const unsigned char byte = bytes[i];
-    return byte >= 0x80 && byte < 0xA0 ? kCp1252High[byte - 0x80] : byte;
+    return kAnsiUnits.unit[bytes[i]];
   }
 
   // The first unit from i on that is the ASCII character c, or count. Both encodings keep ASCII
