@@ -13,6 +13,7 @@
 
 #include <optional>
 #include <stdexcept>
+#include <string>
 
 const bool TestMachine::kIsWine = true;
 
@@ -68,7 +69,10 @@ std::uint32_t RunBeside(const wchar_t* name, const std::vector<std::string>& arg
   options.out = out;
   options.err = err;
   const std::optional<DWORD> exit_code = RunProcess(executable, command_line, options);
-  if (!exit_code) throw std::runtime_error("cannot start " + Narrow(executable));
+  if (!exit_code) {
+    throw std::runtime_error("cannot start " + Narrow(executable) + " (error " +
+                             std::to_string(GetLastError()) + ")");
+  }
   return *exit_code;
 }
 
