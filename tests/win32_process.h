@@ -6,6 +6,7 @@
 #endif
 #include <windows.h>
 
+#include <cstdio>
 #include <optional>
 #include <string>
 
@@ -14,6 +15,14 @@ struct ProcessOptions {
   HANDLE out = nullptr;                // its standard output and error (inheritable handles);
   HANDLE err = nullptr;                // both null: not redirected
 };
+
+// Wine 8 now and then fails a start with ERROR_INTERNAL_ERROR: the new process ended inside
+// Wine's own Unix-side start-up, before it reported that start-up done, so before any code of the
+// program, or of a Windows DLL, ran (dlls/ntdll/unix/process.c, NtCreateUserProcess, when
+// get_new_process_info says the child did not start; the child reports it at the end of
+// dlls/ntdll/unix/loader.c's initialisation). Seen here about once in a thousand starts. Only
+// that failure is tried again, and only a few times.
+inline constexpr int kStartAttempts = 3;
 
 // Runs `executable` with `command_line` (which starts with the program's own quoted path, as
 // Windows programs expect), waits for it and returns its full 32-bit exit code, which a Linux
@@ -30,9 +39,15 @@ inline std::optional<DWORD> RunProcess(const std::wstring& executable, std::wstr
     startup.hStdError = options.err;
   }
   PROCESS_INFORMATION process = {};
-  if (!CreateProcessW(executable.c_str(), command_line.data(), nullptr, nullptr,
-                      redirect ? TRUE : FALSE, 0, nullptr, options.directory, &startup, &process)) {
-    return std::nullopt;
+  for (int attempt = 1;; ++attempt) {
+    if (CreateProcessW(executable.c_str(), command_line.data(), nullptr, nullptr,
+                       redirect ? TRUE : FALSE, 0, nullptr, options.directory, &startup, &process)) {
+      break;
+    }
+    if (GetLastError() != ERROR_INTERNAL_ERROR || attempt == kStartAttempts) return std::nullopt;
+    // Said, so that a log shows how often it happens.
+    std::fprintf(stderr, "note: Wine could not start %ls (ERROR_INTERNAL_ERROR); starting it again\n",
+                 executable.c_str());
   }
   WaitForSingleObject(process.hProcess, INFINITE);
   DWORD exit_code = 0;
