@@ -3,7 +3,9 @@
 // form and place. What the two remove must agree, INF by INF, except where Wine is known to read
 // a profile otherwise than Windows; each such departure is listed with its evidence and must
 // still be seen, so that the list retires itself when Wine changes.
+#include <fcntl.h>
 #include <spawn.h>
+#include <unistd.h>
 #include <sys/wait.h>
 
 #include <gtest/gtest.h>
@@ -234,7 +236,10 @@ std::vector<std::string> CorpusBases() {
   return bases;
 }
 
-int Spawn(std::vector<std::string> argv, const std::vector<std::string>& extra_env) {
+// Runs a program with these variables added to the environment, its standard output going to
+// `output` when one is named; returns its exit status, or -1 when it did not run to an exit.
+int Spawn(std::vector<std::string> argv, const std::vector<std::string>& extra_env,
+          const std::string& output = "") {
   std::vector<char*> args;
   for (std::string& arg : argv) args.push_back(arg.data());
   args.push_back(nullptr);
@@ -243,21 +248,26 @@ int Spawn(std::vector<std::string> argv, const std::vector<std::string>& extra_e
   for (std::string& variable : env_storage) env.push_back(variable.data());
   for (char** variable = environ; *variable != nullptr; ++variable) env.push_back(*variable);
   env.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  if (!output.empty()) {
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  }
   pid_t pid = 0;
-  if (posix_spawnp(&pid, args[0], nullptr, nullptr, args.data(), env.data()) != 0) return -1;
+  const int spawned = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), env.data());
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) return -1;
   int status = 0;
   if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
   return WEXITSTATUS(status);
 }
 
-// Runs a command and returns what it printed, carriage returns and the last line end dropped.
+// What a program printed, carriage returns and the last line end dropped.
 std::string Capture(const std::vector<std::string>& argv, const std::vector<std::string>& extra_env) {
   ScratchDirectory scratch;
   const std::string output = scratch.Child("output");
-  std::string command;
-  for (const std::string& variable : extra_env) command += "'" + variable + "' ";
-  for (const std::string& arg : argv) command += "'" + arg + "' ";
-  if (std::system(("env " + command + ">'" + output + "' 2>/dev/null").c_str()) != 0) return "(failed)";
+  if (Spawn(argv, extra_env, output) != 0) return "(failed)";
   std::string text = ReadBytes(output);
   text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
   while (!text.empty() && text.back() == '\n') text.pop_back();

@@ -125,15 +125,6 @@ bool Scanner::NameIsRecorded() const {
   return phase_ == Phase::kHeaderName ? headers_ != nullptr : key_lines_ != nullptr;
 }
 
-void Scanner::FeedNameUnit(char16_t unit) {
-  const std::u16string_view query = phase_ == Phase::kHeaderName ? section_ : key_;
-  if (NameIsRecorded()) {
-    name_.Feed<true>(unit, query);
-  } else {
-    name_.Feed<false>(unit, query);
-  }
-}
-
 // The units of a header or key name up to what ends it, in one loop: names are most of what the
 // index's passes read unit by unit.
 std::size_t Scanner::FeedName(const Units& units, std::size_t i) {
@@ -173,18 +164,18 @@ void Scanner::FeedUnit(char16_t unit, std::uint64_t offset) {
     case Phase::kSkipLine:
       return;
     case Phase::kHeaderName:
-      if (unit == u']') {
-        CloseHeader();
-        phase_ = Phase::kSkipLine;
-      } else if (name_.length != 0 || name_.nul != kNoNul || !IsBlank(unit)) {
-        FeedNameUnit(unit);
-      }
+      // FeedName has taken the name; what comes here is the ']' that ends it.
+      CloseHeader();
+      phase_ = Phase::kSkipLine;
       return;
     case Phase::kKeyName:
+      // The '=' that ends the name, or its first unit, from StartLine; FeedName takes the rest.
       if (unit == u'=') {
         EndKeyName();
+      } else if (key_lines_ != nullptr) {
+        name_.Feed<true>(unit, key_);
       } else {
-        FeedNameUnit(unit);
+        name_.Feed<false>(unit, key_);
       }
       return;
     case Phase::kValue:

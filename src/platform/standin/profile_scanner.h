@@ -135,7 +135,6 @@ class Scanner {
   template <bool kHashed>
   std::size_t FeedNameUnits(const Units& units, std::size_t i);
   bool NameIsRecorded() const;
-  void FeedNameUnit(char16_t unit);
   void FeedUnit(char16_t unit, std::uint64_t offset);
   void StartLine(char16_t unit, std::uint64_t offset);
   void CloseHeader();
