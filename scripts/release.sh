@@ -7,8 +7,9 @@
 #   <executable>.exe                             each executable, the same bytes as in the zip
 #   SHA256SUMS                                   all of the above, for sha256sum -c
 # The same commit gives the same bytes wherever and whenever it is built on a machine with the
-# same Debian packages (CMakeLists.txt says how for the executables; the zip is made below). The output directory holds a release only after a
-# run that succeeded: any earlier one is removed first, the new one moved in whole at the end.
+# same Debian packages (CMakeLists.txt says how for the executables; the zip is made below). The
+# output directory holds a release only after a run that succeeded: once the arguments have been
+# checked, any earlier one is removed, and the new one is moved in whole at the end.
 #
 # usage: bash scripts/release.sh [--output DIR]
 #                                [--pkcs12 FILE --password-file FILE [--timestamp-url URL]]
@@ -54,18 +55,20 @@ if [ -z "$wrong" ] && [ -n "$timestamp_url" ] && [ -z "$pkcs12" ]; then
   wrong="--timestamp-url needs --pkcs12 and --password-file"
 fi
 
-# Whatever happens next, no earlier release is left to be taken for this one. Only a directory
-# that holds a release (or nothing) is removed: --output may be mistyped.
-if [ -e "$output" ]; then
-  [ -d "$output" ] && { [ -f "$output/SHA256SUMS" ] || [ -z "$(ls -A "$output")" ]; } ||
-    die "will not replace $output: it is not an earlier release (no SHA256SUMS)"
-  rm -rf "$output"
-fi
+# A run that cannot start (a mistyped argument, a key file that is not there) leaves an earlier
+# release as it was: nothing has been attempted that it could be taken for.
 [ -z "$wrong" ] || die "$wrong; nothing was released"
 if [ -n "$pkcs12" ]; then
   [ -f "$pkcs12" ] && [ -r "$pkcs12" ] || die "cannot read the PKCS#12 file $pkcs12; nothing was released"
   [ -f "$password_file" ] && [ -r "$password_file" ] ||
     die "cannot read the password file $password_file; nothing was released"
+fi
+# From here on, whatever happens, no earlier release is left to be taken for this one. Only a
+# directory that holds a release (or nothing) is removed: --output may be mistyped.
+if [ -e "$output" ]; then
+  [ -d "$output" ] && { [ -f "$output/SHA256SUMS" ] || [ -z "$(ls -A "$output")" ]; } ||
+    die "will not replace $output: it is not an earlier release (no SHA256SUMS)"
+  rm -rf "$output"
 fi
 
 bash scripts/setup.sh

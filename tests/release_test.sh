@@ -6,7 +6,8 @@
 # - a signed release (throw-away CA, tests/throwaway_ca.sh; time-stamped by a local RFC 3161
 #   server, tests/timestamp_server.py) verifies against that CA, and removing its signatures gives
 #   back the unsigned release's executables;
-# - a release whose signing fails stops with a clear message and leaves no package behind, nor any
+# - a release whose arguments are wrong is refused before it touches the earlier release; one
+#   whose signing fails stops with a clear message and leaves no package behind, nor any
 #   temporary file.
 # scripts/test.sh runs it after the Windows suites.
 set -euo pipefail
@@ -113,14 +114,33 @@ for executable in "${executables[@]}"; do
     fail "$executable without its signature is not the unsigned release's"
 done
 
-# Signing that fails, before the build or after it. An earlier release sits in the output
-# directory each time: a failed run must not leave it (nor anything) there.
+# A release that cannot start: a mistyped argument or a key file that is not there is refused
+# before anything is touched, so the earlier release in the output directory stays as it was.
 printf 'not the password\n' >"$work/wrong-password.txt"
-! (exec 3<>/dev/tcp/127.0.0.1/9) 2>/dev/null || { echo "something listens on port 9" >&2; exit 1; }
-failing=(
+refused=(
+  "a mistyped argument|unknown argument --pkcs21|--pkcs21 $ca/signer.p12"
   "a missing PKCS#12 file|cannot read the PKCS#12 file $work/nothing.p12|--pkcs12 $work/nothing.p12 --password-file $ca/password.txt"
   "a missing password file|cannot read the password file $work/nothing.txt|--pkcs12 $ca/signer.p12 --password-file $work/nothing.txt"
   "--pkcs12 without --password-file|--pkcs12 and --password-file go together|--pkcs12 $ca/signer.p12"
+)
+for entry in "${refused[@]}"; do
+  IFS='|' read -r what message options <<<"$entry"
+  case_name="a release with $what is refused and keeps the earlier one"
+  rm -rf "$work/out"
+  cp -R "$work/a" "$work/out"
+  read -ra options <<<"$options"
+  if release "$work/out" "${options[@]}"; then
+    fail "it succeeded"
+  fi
+  grep -qF -- "$message" "$work/release.log" || fail "no '$message' in: $(cat "$work/release.log")"
+  diff -r "$work/a" "$work/out" >&2 || fail "the earlier release was changed"
+  [ -z "$(ls -A "$TMPDIR")" ] || fail "left temporary files: $(ls -A "$TMPDIR")"
+done
+
+# Signing that fails after the build: the earlier release is gone (it must not be taken for this
+# one), and nothing is left in its place.
+! (exec 3<>/dev/tcp/127.0.0.1/9) 2>/dev/null || { echo "something listens on port 9" >&2; exit 1; }
+failing=(
   "a wrong password|signing ${executables[0]} failed: the password does not open|--pkcs12 $ca/signer.p12 --password-file $work/wrong-password.txt"
   "an unreachable time-stamp server|signing ${executables[0]} failed: no time stamp from http://127.0.0.1:9/|--pkcs12 $ca/signer.p12 --password-file $ca/password.txt --timestamp-url http://127.0.0.1:9/"
 )
