@@ -5,8 +5,6 @@
 //   full_run_benchmark [--sizes 1500,15000] [--repetitions 5] [--seed 1] [--wine-size 1500]
 //                      [--executable PATH]   (another Linux build to measure, e.g. an older one)
 #include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,17 +13,14 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <sstream>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "inf_generator.h"
+#include "posix_process.h"
 #include "wine_listing.h"
-
-extern char** environ;
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -55,47 +50,16 @@ double SecondsSince(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-// VmHWM of a running process in KiB, 0 once it is gone.
-double PeakKiB(pid_t pid) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("VmHWM:", 0) == 0) return std::stod(line.substr(6));
-  }
-  return 0;
-}
-
-// Runs argv with the extra environment, timing it and sampling its peak memory every
-// millisecond (rusage would also count this process, which the child shares until exec).
-Sample Run(std::vector<std::string> argv, const std::vector<std::string>& extra_env, int* exit_status) {
-  std::vector<char*> args;
-  for (std::string& arg : argv) args.push_back(arg.data());
-  args.push_back(nullptr);
-  std::vector<std::string> env_storage = extra_env;
-  std::vector<char*> env;
-  for (std::string& var : env_storage) env.push_back(var.data());
-  for (char** var = environ; *var != nullptr; ++var) env.push_back(*var);
-  env.push_back(nullptr);
-
-  const auto start = Clock::now();
-  pid_t pid = 0;
-  if (posix_spawnp(&pid, args[0], nullptr, nullptr, args.data(), env.data()) != 0) {
-    throw std::runtime_error("cannot start " + argv[0]);
-  }
-  Sample sample;
-  int status = 0;
-  const std::string name = fs::path(argv[0]).filename().string().substr(0, 15);
-  for (;;) {
-    if (waitpid(pid, &status, WNOHANG) == pid) break;
-    std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
-    std::string current;
-    std::getline(comm, current);
-    if (current != "posix_spawn") sample.peak_mib = std::max(sample.peak_mib, PeakKiB(pid) / 1024);
-    std::this_thread::sleep_for(std::chrono::microseconds(500));
-  }
-  sample.seconds = SecondsSince(start);
-  *exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return sample;
+// Runs argv with these variables in its environment, timing it and polling its peak memory.
+Sample Run(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
+           int* exit_status) {
+  ProcessSpec spec;
+  spec.argv = argv;
+  spec.environment = environment;
+  spec.watch_memory = true;
+  const ProcessResult result = RunPosixProcess(spec);
+  *exit_status = result.exit_status;
+  return {result.seconds, static_cast<double>(result.peak_memory_kib) / 1024};
 }
 
 std::vector<fs::path> InfFiles(const fs::path& windows) {
@@ -148,16 +112,14 @@ SizeResult MeasureSize(const Options& options, int size) {
   ReadFloor(master);  // warm the page cache the same way for every figure
   for (int r = 0; r < options.repetitions; ++r) floors.push_back(ReadFloor(master));
 
-  // A fresh copy for every run, since matches are removed. The copies are made first and then
-  // left alone for more than two seconds: the stand-in trusts its cache only for files that have
-  // not changed in that long, as INF files on a real machine have not.
+  // A fresh copy for every run, since matches are removed; each read once first, so that every
+  // run starts from the page cache as the floor does.
   std::vector<fs::path> copies;
   for (int r = 0; r < options.repetitions; ++r) {
     copies.push_back(options.work / ("run-" + std::to_string(size) + "-" + std::to_string(r)));
     CopyTree(master, copies.back());
   }
   for (const fs::path& copy : copies) ReadFloor(copy);
-  std::this_thread::sleep_for(std::chrono::milliseconds(2200));
   std::vector<double> runs, peaks;
   for (const fs::path& copy : copies) {
     int status = 0;

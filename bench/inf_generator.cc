@@ -36,12 +36,7 @@ std::u16string Lower(std::u16string text) {
 SampleInf Parse(const std::u16string& text) {
   SampleInf inf;
   inf.sections.push_back({u"", u""});  // lines before the first header
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find_first_of(u"\r\n", start);
-    if (end == std::u16string::npos) end = text.size();
-    const std::u16string line = text.substr(start, end - start);
-    start = end + (end + 1 < text.size() && text[end] == u'\r' && text[end + 1] == u'\n' ? 2 : 1);
+  for (const std::u16string& line : SplitLines(text)) {
     const size_t first = line.find_first_not_of(u" \t");
     if (first != std::u16string::npos && line[first] == u'[' && line.find(u']') != std::u16string::npos) {
       const size_t close = line.find(u']');

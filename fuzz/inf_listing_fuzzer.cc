@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "platform/setup_platform.h"
-#include "platform/standin/profile_index.h"
 #include "platform/standin/wide_text.h"
 
 namespace fs = std::filesystem;
@@ -59,9 +58,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, size_t size) {
   const fs::path directory = Directory();
   for (const auto& entry : fs::directory_iterator(directory)) fs::remove_all(entry.path());
 
-  // Either read path for the signatures, as the input says: never as the clock says.
-  standin::SetProfileIndexUse(data.ConsumeBool() ? standin::IndexUse::kTrustAll
-                                                 : standin::IndexUse::kOff);
   const size_t count = data.ConsumeIntegralInRange<size_t>(0, 8);
   for (size_t i = 0; i < count; ++i) {
     const fs::path path = directory / data.PickValueInArray(kNames);

@@ -14,13 +14,6 @@
 
 namespace {
 
-std::wstring DirectoryOfThisExecutable() {
-  wchar_t self[MAX_PATH];
-  const DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
-  const std::wstring path(self, length);
-  return path.substr(0, path.find_last_of(L"\\/") + 1);
-}
-
 // A new, empty folder under %TEMP% (a user-writable place, like a download folder), removed with
 // the files in it.
 class ScopedTempFolder {
@@ -116,7 +109,7 @@ constexpr PlantedDllCase kPlantedDllCases[] = {
 };
 
 TEST(DllSearchTest, PlantedDllIsLoadedOnlyWithoutTheSystem32OnlyStartUp) {
-  const std::wstring built = DirectoryOfThisExecutable();
+  const std::wstring built = PathBesideThisExecutable(L"");
   for (const PlantedDllCase& c : kPlantedDllCases) {
     SCOPED_TRACE(c.name);
     ScopedTempFolder folder;

@@ -22,6 +22,8 @@
 #include <sstream>
 #include <string>
 
+#include "win32_process.h"
+
 namespace {
 
 // What each shipped executable must be, one line each.
@@ -41,13 +43,6 @@ constexpr char kSystemDlls[] = "KERNEL32.DLL MSVCRT.DLL SETUPAPI.DLL SHLWAPI.DLL
 // in four parts (project(VERSION) in CMakeLists.txt).
 const wchar_t* const kShippedExecutables[] = {SPR_SHIPPED_EXECUTABLES};
 constexpr WORD kProjectVersion[4] = {SPR_VERSION_PARTS};
-
-std::wstring PathBesideThisOne(const std::wstring& name) {
-  wchar_t self[MAX_PATH];
-  const DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
-  std::wstring path(self, length);
-  return path.substr(0, path.find_last_of(L"\\/") + 1) + name;
-}
 
 std::string FileBytes(const std::wstring& path) {
   std::ifstream in(std::filesystem::path(path), std::ios::binary);
@@ -167,7 +162,7 @@ TEST(ExecutablePropertiesTest, EveryShippedExecutableIsDescribedHere) {
 TEST(ExecutablePropertiesTest, IsSmallProgramOfItsSubsystemImportingOnlySystemDlls) {
   for (const ShippedExecutable& shipped : kExpected) {
     SCOPED_TRACE(Narrow(shipped.file_name));
-    const std::string image = FileBytes(PathBesideThisOne(shipped.file_name));
+    const std::string image = FileBytes(PathBesideThisExecutable(shipped.file_name));
     std::cout << Narrow(shipped.file_name) << ": " << image.size() << " bytes\n";
     EXPECT_LE(image.size(), shipped.most_bytes);
 
@@ -190,7 +185,7 @@ TEST(ExecutablePropertiesTest, IsSmallProgramOfItsSubsystemImportingOnlySystemDl
 TEST(ExecutablePropertiesTest, StartsThroughTheSystem32OnlyDllSearch) {
   for (const wchar_t* name : kShippedExecutables) {
     SCOPED_TRACE(Narrow(name));
-    const std::string image = FileBytes(PathBesideThisOne(name));
+    const std::string image = FileBytes(PathBesideThisExecutable(name));
     ASSERT_NE(NtHeaders(image), nullptr);
 
     EXPECT_NE(image.find(std::string("SetDefaultDllDirectories") + '\0'), std::string::npos);
@@ -217,7 +212,7 @@ TEST(ExecutablePropertiesTest, IsMarkedForAslrDepAndTerminalServers) {
   };
   for (const wchar_t* name : kShippedExecutables) {
     SCOPED_TRACE(Narrow(name));
-    const std::string image = FileBytes(PathBesideThisOne(name));
+    const std::string image = FileBytes(PathBesideThisExecutable(name));
     const IMAGE_NT_HEADERS64* nt = NtHeaders(image);
     ASSERT_NE(nt, nullptr);
     for (const Flag& flag : kFlags) {
@@ -242,7 +237,7 @@ TEST(ExecutablePropertiesTest, IsMarkedForAslrDepAndTerminalServers) {
 TEST(ExecutablePropertiesTest, ManifestRequestsNoExecutionLevel) {
   for (const wchar_t* name : kShippedExecutables) {
     SCOPED_TRACE(Narrow(name));
-    const std::string manifest = Manifest(PathBesideThisOne(name));
+    const std::string manifest = Manifest(PathBesideThisExecutable(name));
     EXPECT_NE(manifest.find("<assembly"), std::string::npos);
     EXPECT_EQ(manifest.find("<requestedExecutionLevel"), std::string::npos);
     EXPECT_EQ(manifest.find("<trustInfo"), std::string::npos);
@@ -252,7 +247,7 @@ TEST(ExecutablePropertiesTest, ManifestRequestsNoExecutionLevel) {
 TEST(ExecutablePropertiesTest, VersionResourceSaysWhatTheFileIs) {
   for (const wchar_t* name : kShippedExecutables) {
     SCOPED_TRACE(Narrow(name));
-    const std::string block = VersionBlock(PathBesideThisOne(name));
+    const std::string block = VersionBlock(PathBesideThisExecutable(name));
     ASSERT_FALSE(block.empty());
     for (const wchar_t* field : {L"FileDescription", L"ProductName", L"LegalCopyright"}) {
       EXPECT_NE(VersionString(block, field), L"(missing)") << Narrow(field);
@@ -269,7 +264,7 @@ TEST(ExecutablePropertiesTest, CarriesTheProjectVersionEverywhere) {
   const std::wstring text = ProjectVersionText();
   for (const wchar_t* name : kShippedExecutables) {
     SCOPED_TRACE(Narrow(name));
-    const std::wstring path = PathBesideThisOne(name);
+    const std::wstring path = PathBesideThisExecutable(name);
     const std::string block = VersionBlock(path);
     ASSERT_FALSE(block.empty());
 
@@ -299,7 +294,7 @@ TEST(ExecutablePropertiesTest, CarriesTheProjectVersionEverywhere) {
 TEST(ExecutablePropertiesTest, HeaderChecksumIsTheImagesOwn) {
   for (const wchar_t* name : kShippedExecutables) {
     SCOPED_TRACE(Narrow(name));
-    std::wstring path = PathBesideThisOne(name);
+    std::wstring path = PathBesideThisExecutable(name);
     DWORD in_header = 0;
     DWORD computed = 0;
     ASSERT_EQ(MapFileAndCheckSumW(path.data(), &in_header, &computed), static_cast<DWORD>(CHECKSUM_SUCCESS));

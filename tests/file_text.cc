@@ -80,3 +80,15 @@ std::string AnsiFile(std::u16string_view text) {
   for (const char16_t unit : text) bytes.push_back(unit <= 0xFF ? static_cast<char>(unit) : '?');
   return bytes;
 }
+
+std::vector<std::u16string> SplitLines(std::u16string_view text) {
+  std::vector<std::u16string> lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find_first_of(u"\r\n", start);
+    if (end == std::u16string_view::npos) end = text.size();
+    lines.emplace_back(text.substr(start, end - start));
+    start = end + (end + 1 < text.size() && text[end] == u'\r' && text[end + 1] == u'\n' ? 2 : 1);
+  }
+  return lines;
+}

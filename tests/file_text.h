@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 // A byte order mark, then the units.
 std::string Utf16LeFile(std::u16string_view text);
@@ -20,3 +21,7 @@ std::u16string FileUnits(std::string_view bytes);
 
 // One byte per unit; a unit above 0xFF becomes '?'.
 std::string AnsiFile(std::u16string_view text);
+
+// The lines of a text, each without its line end; a line ends at CRLF, CR or LF, and a last line
+// without one still counts.
+std::vector<std::u16string> SplitLines(std::u16string_view text);

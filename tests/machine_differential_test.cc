@@ -3,11 +3,6 @@
 // form and place. What the two remove must agree, INF by INF, except where Wine is known to read
 // a profile otherwise than Windows; each such departure is listed with its evidence and must
 // still be seen, so that the list retires itself when Wine changes.
-#include <fcntl.h>
-#include <spawn.h>
-#include <unistd.h>
-#include <sys/wait.h>
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -22,11 +17,11 @@
 #include <vector>
 
 #include "file_text.h"
+#include "posix_process.h"
 #include "prerequisites.h"
 #include "scratch_directory.h"
+#include "wine_departures.h"
 #include "wine_listing.h"
-
-extern char** environ;
 
 namespace fs = std::filesystem;
 
@@ -57,17 +52,6 @@ struct HeaderShape {
   std::u16string_view text;
   const char* departure;  // why Wine reads it otherwise than Windows, or null
 };
-
-// How Windows reads section headers, by the tests of the IniFileFormatReverseEngineering project
-// (github.com/WelliSolutions/IniFileFormatReverseEngineering), which call Windows' own kernel32:
-// SquareBracket_Tests.cs finds that "[sec]whoops]" names the section "sec" ("read parsing stops at
-// first ]") and that "[sectionname   " without a ']' opens the section sectionname ("the closing
-// square bracket is not needed"). Wine 8's PROFILE_Load takes the name up to the line's last ']'
-// and reads a '[' line without one as a key without a value.
-constexpr char kFirstClosingBracket[] =
-    "Windows ends a section name at the first ']'; Wine 8 at the line's last";
-constexpr char kNoClosingBracket[] =
-    "Windows opens a section at a '[' line without ']'; Wine 8 reads the line as a key";
 
 constexpr HeaderShape kHeaderShapes[] = {
     {"plain", u"[Strings]", nullptr},
@@ -139,18 +123,6 @@ std::u16string MutatedKeyLine(const Rule& rule, std::mt19937& random, std::strin
   return line;
 }
 
-std::vector<std::u16string> SplitLines(const std::u16string& text) {
-  std::vector<std::u16string> lines;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find_first_of(u"\r\n", start);
-    if (end == std::u16string::npos) end = text.size();
-    lines.push_back(text.substr(start, end - start));
-    start = end + (end + 1 < text.size() && text[end] == u'\r' && text[end + 1] == u'\n' ? 2 : 1);
-  }
-  return lines;
-}
-
 std::u16string Trimmed(const std::u16string& line) {
   const size_t first = line.find_first_not_of(u" \t");
   if (first == std::u16string::npos) return u"";
@@ -220,9 +192,8 @@ std::string ReadBytes(const fs::path& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-// Corpus files both builds list alike: Windows reads a file that starts with a UTF-8 or UTF-16BE
-// byte order mark as ANSI bytes while Wine decodes it (tests/wine_fidelity_test.cc), so those
-// are left out here.
+// Corpus files both builds list alike: those with a byte order mark that Wine decodes and Windows
+// does not (kByteOrderMarks) are left out.
 std::vector<std::string> CorpusBases() {
   std::vector<fs::path> paths;
   for (const auto& entry : fs::directory_iterator(SPR_CORPUS_DIR)) paths.push_back(entry.path());
@@ -230,45 +201,28 @@ std::vector<std::string> CorpusBases() {
   std::vector<std::string> bases;
   for (const fs::path& path : paths) {
     const std::string bytes = ReadBytes(path);
-    if (bytes.rfind("\xEF\xBB\xBF", 0) == 0 || bytes.rfind("\xFE\xFF", 0) == 0) continue;
+    if (WineDecodesWhatWindowsDoesNot(bytes)) continue;
     bases.push_back(bytes);
   }
   return bases;
 }
 
-// Runs a program with these variables added to the environment, its standard output going to
-// `output` when one is named; returns its exit status, or -1 when it did not run to an exit.
-int Spawn(std::vector<std::string> argv, const std::vector<std::string>& extra_env,
-          const std::string& output = "") {
-  std::vector<char*> args;
-  for (std::string& arg : argv) args.push_back(arg.data());
-  args.push_back(nullptr);
-  std::vector<std::string> env_storage = extra_env;
-  std::vector<char*> env;
-  for (std::string& variable : env_storage) env.push_back(variable.data());
-  for (char** variable = environ; *variable != nullptr; ++variable) env.push_back(*variable);
-  env.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  if (!output.empty()) {
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  }
-  pid_t pid = 0;
-  const int spawned = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), env.data());
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) return -1;
-  int status = 0;
-  if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
-  return WEXITSTATUS(status);
+// Runs a program with these variables in its environment, its standard output going to `out`
+// when one is given; returns its exit status, or -1 when it did not run to an exit.
+int Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
+          int out = ProcessSpec::kInherit) {
+  ProcessSpec spec;
+  spec.argv = argv;
+  spec.environment = environment;
+  spec.out_fd = out;
+  return RunPosixProcess(spec).exit_status;
 }
 
 // What a program printed, carriage returns and the last line end dropped.
-std::string Capture(const std::vector<std::string>& argv, const std::vector<std::string>& extra_env) {
-  ScratchDirectory scratch;
-  const std::string output = scratch.Child("output");
-  if (Spawn(argv, extra_env, output) != 0) return "(failed)";
-  std::string text = ReadBytes(output);
+std::string Capture(const std::vector<std::string>& argv, const std::vector<std::string>& environment) {
+  const CaptureFile output;
+  if (Spawn(argv, environment, output.fd()) != 0) return "(failed)";
+  std::string text = output.Text();
   text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
   while (!text.empty() && text.back() == '\n') text.pop_back();
   return text;
@@ -324,9 +278,7 @@ TEST(MachineDifferentialTest, LinuxBuildAndWineRemoveTheSameInfs) {
       infs.emplace_back(name, injected);
     }
 
-    // Each machine reads through one of the stand-in's paths, set explicitly.
-    const int linux_exit = Spawn({SPR_EXECUTABLE}, {"WINDIR=" + linux_windows.path(),
-                                                    seed % 2 == 0 ? "SPR_STANDIN_INDEX=all" : "SPR_STANDIN_INDEX=off"});
+    const int linux_exit = Spawn({SPR_EXECUTABLE}, {"WINDIR=" + linux_windows.path()});
     // Through the probe, which reads the full exit code and, like the Windows suites, starts the
     // program again when Wine 8 fails to start it (tests/win32_process.h).
     const std::string wine_exit = Capture({"wine", probe.string(), "Z:" + exe.string()}, wine_env);

@@ -34,11 +34,15 @@ class TestMachine {
     std::string out;
     std::string err;
   };
-  CheckRun RunCheck(const std::vector<std::string>& arguments = {});
-
-  // Adds NAME=VALUE to the environment of the runs (the Linux build only). Unless it says
-  // otherwise (SPR_STANDIN_INDEX=all), the stand-in reads every file as it comes.
-  void AddEnvironment(const std::string& variable) { environment_.push_back(variable); }
+  // Where the check's standard output goes.
+  enum class OutputTarget {
+    kCaptured,    // a file, read back into CheckRun::out
+    kClosed,      // nowhere: closed on Linux, no handle at all on Windows
+    kUnwritable,  // a target that refuses every write: /dev/full on Linux (as a full disk),
+                  // a file opened for reading only on Windows
+  };
+  CheckRun RunCheck(const std::vector<std::string>& arguments = {},
+                    OutputTarget target = OutputTarget::kCaptured);
 
   // What Run returns for a run that returned `code` from its entry.
   static std::uint32_t ExitCodeFor(int code);
@@ -55,7 +59,6 @@ class TestMachine {
   std::string windows_directory_;
   std::vector<std::string> staged_;
   std::uint64_t peak_memory_kib_ = 0;
-  std::vector<std::string> environment_;
 };
 
 // The INF directory's path prefix used in Snapshot() keys.

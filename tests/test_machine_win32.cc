@@ -51,18 +51,11 @@ void Delete(const std::wstring& path) {
   DeleteFileW(path.c_str());
 }
 
-std::wstring ExecutableBesideThisOne(const wchar_t* name) {
-  wchar_t self[MAX_PATH];
-  const DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
-  std::wstring path(self, length);
-  return path.substr(0, path.find_last_of(L"\\/") + 1) + name;
-}
-
 // Runs the executable beside this one with these arguments, its standard output and error going
 // to the given handles (null: not redirected), and returns its full 32-bit exit code.
 std::uint32_t RunBeside(const wchar_t* name, const std::vector<std::string>& arguments, HANDLE out,
                         HANDLE err) {
-  const std::wstring executable = ExecutableBesideThisOne(name);
+  const std::wstring executable = PathBesideThisExecutable(name);
   std::wstring command_line = L"\"" + executable + L"\"";
   for (const std::string& argument : arguments) command_line += L" " + Wide(argument);
   ProcessOptions options;
@@ -98,6 +91,7 @@ class CaptureFile {
     DeleteFileW(path_.c_str());
   }
   HANDLE handle() const { return handle_; }
+  const std::wstring& path() const { return path_; }
   std::string Text() {
     CloseHandle(handle_);
     handle_ = INVALID_HANDLE_VALUE;
@@ -148,10 +142,23 @@ std::uint32_t TestMachine::Run(const std::vector<std::string>& arguments) {
   return RunBeside(L"staged-package-removal.exe", arguments, nullptr, nullptr);
 }
 
-TestMachine::CheckRun TestMachine::RunCheck(const std::vector<std::string>& arguments) {
+TestMachine::CheckRun TestMachine::RunCheck(const std::vector<std::string>& arguments,
+                                            OutputTarget target) {
   CaptureFile out, err;
+  HANDLE out_handle = out.handle();
+  HANDLE read_only = INVALID_HANDLE_VALUE;
+  if (target == OutputTarget::kClosed) out_handle = nullptr;
+  if (target == OutputTarget::kUnwritable) {
+    // The capture file again, opened for reading only: every write to it is refused.
+    SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
+    read_only = CreateFileW(out.path().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            &inherited, OPEN_EXISTING, 0, nullptr);
+    if (read_only == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot reopen the capture");
+    out_handle = read_only;
+  }
   const std::uint32_t exit_code =
-      RunBeside(L"staged-package-check.exe", arguments, out.handle(), err.handle());
+      RunBeside(L"staged-package-check.exe", arguments, out_handle, err.handle());
+  if (read_only != INVALID_HANDLE_VALUE) CloseHandle(read_only);
   return {exit_code, out.Text(), err.Text()};
 }
 

@@ -1,4 +1,5 @@
-// Starting a Windows program and waiting for its full exit code, for the Windows test programs.
+// Starting a Windows program and waiting for its full exit code, and finding it, for the Windows
+// test programs.
 #pragma once
 
 #ifndef WIN32_LEAN_AND_MEAN
@@ -15,6 +16,15 @@ struct ProcessOptions {
   HANDLE out = nullptr;                // its standard output and error (inheritable handles);
   HANDLE err = nullptr;                // both null: not redirected
 };
+
+// The file `name` in the folder of this executable (`name` empty: the folder, with its final
+// separator): the test programs find what they run and inspect beside themselves.
+inline std::wstring PathBesideThisExecutable(const std::wstring& name) {
+  wchar_t self[MAX_PATH];
+  const DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
+  const std::wstring path(self, length);
+  return path.substr(0, path.find_last_of(L"\\/") + 1) + name;
+}
 
 // Wine 8 now and then fails a start with ERROR_INTERNAL_ERROR: the new process ended inside
 // Wine's own Unix-side start-up, before it reported that start-up done, so before any code of the

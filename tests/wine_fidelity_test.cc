@@ -2,9 +2,6 @@
 // is put to Wine's GetPrivateProfileStringW and SetupGetInfFileListW (through wine-profile-probe)
 // and to the stand-in, and the answers must agree, except where Wine is known to depart from
 // Windows.
-#include <stdio.h>
-#include <stdlib.h>
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -18,11 +15,12 @@
 #include <vector>
 
 #include "platform/setup_platform.h"
-#include "platform/standin/profile_index.h"
 #include "platform/standin/wide_text.h"
+#include "posix_process.h"
 #include "prerequisites.h"
 #include "scratch_directory.h"
 #include "file_text.h"
+#include "wine_departures.h"
 
 namespace fs = std::filesystem;
 
@@ -59,18 +57,14 @@ std::vector<Query> QueriesFor(const fs::path& file) {
                                 {file.string(), "Strings", "NoSuchKey_2f9c"}};
   std::set<std::string> keys;
   std::string section;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find_first_of(u"\r\n", start);
-    if (end == std::u16string::npos) end = text.size();
+  for (const std::u16string& units : SplitLines(text)) {
     std::string line;
     bool ascii = true;
-    for (size_t i = start; i < end; ++i) {
-      if (text[i] < 0x20 && text[i] != u'\t') ascii = false;
-      if (text[i] > 0x7E) ascii = false;
-      line.push_back(static_cast<char>(text[i] & 0x7F));
+    for (const char16_t unit : units) {
+      if (unit < 0x20 && unit != u'\t') ascii = false;
+      if (unit > 0x7E) ascii = false;
+      line.push_back(static_cast<char>(unit & 0x7F));
     }
-    start = end + 1;
     line = Trimmed(line);
     if (!ascii || line.empty() || line[0] == ';') continue;
     if (line[0] == '[' && line.find(']') != std::string::npos) {
@@ -105,63 +99,29 @@ std::string StandInAnswer(const Query& q) {
   return Answer(count, value);
 }
 
-// The stand-in's answer on each of its read paths: files read as they come, and through the
-// index (trusting every file at once, asked twice so that the second answer comes from what the
-// first kept). The paths must agree before either is compared with Wine.
-std::string StandInAnswerOnBothPaths(const Query& q) {
-  standin::SetProfileIndexUse(standin::IndexUse::kOff);
-  const std::string as_they_come = StandInAnswer(q);
-  standin::SetProfileIndexUse(standin::IndexUse::kTrustAll);
-  const std::string indexed = StandInAnswer(q);
-  const std::string indexed_again = StandInAnswer(q);
-  standin::SetProfileIndexUse(standin::IndexUse::kOff);
-  if (indexed != as_they_come || indexed_again != as_they_come) {
-    return "paths differ: " + as_they_come + " / " + indexed + " / " + indexed_again;
-  }
-  return as_they_come;
-}
-
-std::vector<std::string> RunProbe(const std::string& arguments) {
-  const std::string prefix = fs::path(SPR_BINARY_DIR) / "wineprefix";
-  const std::string command = "WINEPREFIX='" + prefix + "' WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' wine '" +
-                              std::string(SPR_WINE_PROBE) + "' " + arguments + " 2>/dev/null";
+// The probe's output lines, carriage returns dropped; its standard error is not read.
+std::vector<std::string> RunProbe(const std::vector<std::string>& arguments) {
+  ProcessSpec spec;
+  spec.argv = {"wine", SPR_WINE_PROBE};
+  spec.argv.insert(spec.argv.end(), arguments.begin(), arguments.end());
+  spec.environment = {"WINEPREFIX=" + (fs::path(SPR_BINARY_DIR) / "wineprefix").string(),
+                      "WINEDEBUG=-all", "WINEDLLOVERRIDES=mscoree,mshtml="};
+  const CaptureFile out, err;
+  spec.out_fd = out.fd();
+  spec.err_fd = err.fd();
+  RunPosixProcess(spec);
   std::vector<std::string> lines;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return lines;
   std::string line;
-  for (int c; (c = fgetc(pipe)) != EOF;) {
+  for (const char c : out.Text()) {
     if (c == '\n') {
       lines.push_back(line);
       line.clear();
     } else if (c != '\r') {
-      line.push_back(static_cast<char>(c));
+      line.push_back(c);
     }
   }
-  pclose(pipe);
   return lines;
 }
-
-// Windows reads a profile that starts with a UTF-8 or UTF-16BE byte order mark as ANSI bytes;
-// Wine decodes both. Answers for such files may differ, and only for them.
-bool WineDecodesWhatWindowsDoesNot(const std::string& path) {
-  const std::string head = ReadBytes(path).substr(0, 3);
-  return head == "\xEF\xBB\xBF" || head.substr(0, 2) == "\xFE\xFF";
-}
-
-// How Windows reads section headers, by the tests of the IniFileFormatReverseEngineering project
-// (github.com/WelliSolutions/IniFileFormatReverseEngineering), which call Windows' own kernel32:
-// SquareBracket_Tests.cs, Given_ASectionNameWithClosingBracket_...: a section written as
-// "[sec]whoops]" is read as "sec" ("read parsing stops at first ]"); and
-// Given_ASectionNameWithMissingClosingBracket_...: "[sectionname   " with no ']' opens the section
-// sectionname ("the closing square bracket is not needed"). No Microsoft page or Wine conformance
-// test says otherwise.
-constexpr char kFirstClosingBracket[] =
-    "Windows ends a section name at the first ']'; Wine 8 takes it up to the line's last ']' "
-    "(PROFILE_Load), so \"[Strings]]\" or \"[Strings] ; see [Other]\" is no [Strings] there";
-constexpr char kNoClosingBracket[] =
-    "on Windows a line that starts with '[' is a section header even without a ']', its name "
-    "running to the line end; Wine 8 reads such a line as a key without a value (PROFILE_Load), "
-    "so the keys after it stay in the section before";
 
 // Single queries where Wine 8 is known to answer otherwise than Windows. Each must still differ,
 // so that this list stays true.
@@ -171,15 +131,8 @@ struct WineDeviation {
   const char* why;
 };
 constexpr WineDeviation kWineDeviations[] = {
-    {"key-without-equals.inf", "k1",
-     "a line without '=' is no key on Windows: enumerating the keys of a section leaves it out "
-     "(Wine's own conformance test, dlls/kernel32/tests/profile.c, expects name1, name2, name4 "
-     "around such a name3 line); Wine 8 keeps it as a key without value, which hides the later "
-     "k1=after"},
-    {"lengths.inf", "q259",
-     "a quoted value of 259 units fits a 260-unit buffer once its quotes are discarded, as "
-     "Windows documents; Wine 8 cuts before it strips (PROFILE_CopyEntry) and loses the last "
-     "unit"},
+    {"key-without-equals.inf", "k1", kLineWithoutEquals},
+    {"lengths.inf", "q259", kQuotesStrippedAfterTheCut},
     {"header-two-closing.inf", "h3", kFirstClosingBracket},
     {"header-bracket-after.inf", "h7", kFirstClosingBracket},
     {"header-unclosed.inf", "h8", kNoClosingBracket},
@@ -264,19 +217,19 @@ TEST(WineFidelityTest, ProfileReadsAndListingAgreeWithWine) {
     std::ofstream out(query_file, std::ios::binary);
     for (const Query& q : queries) out << WinePath(q.path) << '\t' << q.section << '\t' << q.key << '\n';
   }
-  const std::vector<std::string> wine = RunProbe("read '" + WinePath(query_file.string()) + "'");
+  const std::vector<std::string> wine = RunProbe({"read", WinePath(query_file.string())});
   ASSERT_EQ(wine.size(), queries.size()) << "the probe did not answer every query";
 
   size_t agree = 0, deviations = 0;
   std::vector<std::string> disagreements;
   for (size_t i = 0; i < queries.size(); ++i) {
-    const std::string ours = StandInAnswerOnBothPaths(queries[i]);
+    const std::string ours = StandInAnswer(queries[i]);
     if (const WineDeviation* known = KnownDeviation(queries[i])) {
       EXPECT_NE(ours, wine[i]) << "Wine now agrees, so this no longer holds: " << known->why;
       ++deviations;
     } else if (ours == wine[i]) {
       ++agree;
-    } else if (WineDecodesWhatWindowsDoesNot(queries[i].path)) {
+    } else if (WineDecodesWhatWindowsDoesNot(ReadBytes(queries[i].path))) {
       ++deviations;
     } else {
       disagreements.push_back(fs::path(queries[i].path).filename().string() + " [" +
@@ -291,7 +244,7 @@ TEST(WineFidelityTest, ProfileReadsAndListingAgreeWithWine) {
 
   for (const fs::path& directory : {corpus, generated}) {
     SCOPED_TRACE(directory.string());
-    std::vector<std::string> wine_listing = RunProbe("list '" + WinePath(directory.string()) + "'");
+    std::vector<std::string> wine_listing = RunProbe({"list", WinePath(directory.string())});
     std::set<std::string> wine_names(wine_listing.begin(), wine_listing.end());
     std::set<std::string> our_names;
     const std::u16string directory16 = standin::DecodeFileName(directory.string());
@@ -309,7 +262,7 @@ TEST(WineFidelityTest, ProfileReadsAndListingAgreeWithWine) {
               << " files by Wine, " << our_names.size() << " by the stand-in\n";
     for (const std::string& name : only_wine) {
       std::cout << "  only Wine lists " << name << "\n";
-      EXPECT_TRUE(WineDecodesWhatWindowsDoesNot((directory / name).string())) << name;
+      EXPECT_TRUE(WineDecodesWhatWindowsDoesNot(ReadBytes(directory / name))) << name << ": " << kByteOrderMarks;
     }
     EXPECT_EQ(only_ours, std::vector<std::string>{});
   }

@@ -2,12 +2,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstddef>
 #include <iostream>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -17,7 +15,6 @@
 #include "file_text.h"
 
 #include "platform/setup_platform.h"
-#include "platform/standin/profile_index.h"
 #include "platform/standin/profile_reader.h"
 #include "platform/standin/wide_text.h"
 
@@ -132,59 +129,25 @@ constexpr ReadCase kReadCases[] = {
     {"empty file", "", u"", u"S", u"k", kDefault},
 };
 
-// How reads use the index, for one scope; the previous use comes back after.
-class ScopedIndexUse {
- public:
-  explicit ScopedIndexUse(standin::IndexUse use) : saved_(standin::ProfileIndexUse()) {
-    standin::SetProfileIndexUse(use);
-  }
-  ScopedIndexUse(const ScopedIndexUse&) = delete;
-  ScopedIndexUse& operator=(const ScopedIndexUse&) = delete;
-  ~ScopedIndexUse() { standin::SetProfileIndexUse(saved_); }
-
- private:
-  standin::IndexUse saved_;
-};
-
-// Reads take the index only where a test says so; the rest read files as they come, whatever the
-// environment says or however old the files are.
-class ReadFilesAsTheyCome : public testing::Environment {
- public:
-  void SetUp() override { standin::SetProfileIndexUse(standin::IndexUse::kOff); }
-};
-const testing::Environment* const kReadFilesAsTheyCome =
-    testing::AddGlobalTestEnvironment(new ReadFilesAsTheyCome);
-
-// The rules on both read paths: files read as they come, and through the index, where the first
-// read of each file builds its index and answers from it, and the second answers from what the
-// first kept. Each case gets a file of its own, since an in-place rewrite within one timestamp
-// tick is exactly what the index cannot see.
-class ReadPathTest : public testing::TestWithParam<standin::IndexUse> {
+// Each case gets a file of its own, so that a failure names the file it read.
+class ReadsTest : public testing::Test {
  protected:
-  int Reads() const { return GetParam() == standin::IndexUse::kOff ? 1 : 2; }
-  std::string FileFor(const std::string& bytes) { return dir_.Write("case" + std::to_string(files_++) + ".ini", bytes); }
+  std::string FileFor(const std::string& bytes) {
+    return dir_.Write("case" + std::to_string(files_++) + ".ini", bytes);
+  }
 
  private:
-  ScopedIndexUse use_{GetParam()};
   ScratchDirectory dir_;
   int files_ = 0;
 };
 
-INSTANTIATE_TEST_SUITE_P(Paths, ReadPathTest,
-                         testing::Values(standin::IndexUse::kOff, standin::IndexUse::kTrustAll),
-                         [](const testing::TestParamInfo<standin::IndexUse>& param) {
-                           return param.param == standin::IndexUse::kOff ? "AsTheyCome" : "Indexed";
-                         });
-
-TEST_P(ReadPathTest, ReadsValuesByWindowsRules) {
+TEST_F(ReadsTest, ReadsValuesByWindowsRules) {
   for (const ReadCase& c : kReadCases) {
     SCOPED_TRACE(c.name);
     const std::string path = FileFor(c.utf16.empty() ? std::string(c.bytes) : Utf16LeFile(c.utf16));
-    for (int read = 0; read < Reads(); ++read) {
-      const ReadResult result = ReadValue(path, c.section, c.key);
-      EXPECT_EQ(result.text, c.expected) << "read " << read;
-      EXPECT_EQ(result.returned, c.expected.size()) << "read " << read;
-    }
+    const ReadResult result = ReadValue(path, c.section, c.key);
+    EXPECT_EQ(result.text, c.expected);
+    EXPECT_EQ(result.returned, c.expected.size());
   }
 }
 
@@ -215,112 +178,47 @@ constexpr CutCase kCutCases[] = {
     {"size 3 keeps two units", "'", 4, "'", 3, u"", 2},
 };
 
-TEST_P(ReadPathTest, CutsValuesToTheBuffer) {
+TEST_F(ReadsTest, CutsValuesToTheBuffer) {
   for (const CutCase& c : kCutCases) {
     SCOPED_TRACE(c.name);
     const std::string path = FileFor("[S]\nk=" + std::string(c.before) + std::string(c.units, 'x') +
                                      std::string(c.after) + "\nnext=1\n");
     const std::u16string expected =
         std::u16string(c.expected_prefix) + std::u16string(c.expected_units, u'x');
-    for (int read = 0; read < Reads(); ++read) {
-      const ReadResult result = ReadValue(path, u"S", u"k", c.size);
-      EXPECT_EQ(result.text, expected) << "read " << read;
-      EXPECT_EQ(result.returned, expected.size()) << "read " << read;
-    }
+    const ReadResult result = ReadValue(path, u"S", u"k", c.size);
+    EXPECT_EQ(result.text, expected);
+    EXPECT_EQ(result.returned, expected.size());
   }
 }
 
-// Cases the index must get right on its own: names whose hashes collide (found by search; the
-// index hashes folded UTF-16 units with 32-bit FNV-1a), values longer than it keeps, and '[' units
-// on either side of its 256 KiB reads.
-TEST(ProfileReaderTest, IndexHandlesCollisionsLongValuesAndReadBoundaries) {
-  ScratchDirectory dir;
-  const ScopedIndexUse index(standin::IndexUse::kTrustAll);
-  constexpr std::size_t kIndexChunk = 256 * 1024;
+// The scan jumps from '[' to '[' outside the asked section and carries what it knows of the line
+// from one 64 KiB read to the next: a header must be told from a '[' inside a line on either side
+// of a read's edge.
+TEST_F(ReadsTest, FindsHeadersAcrossTheEdgesOfItsReads) {
+  constexpr std::size_t kChunk = 64 * 1024;
   // ANSI bytes `head` padded with comment lines to exactly `at` bytes, then `tail`.
   const auto padded = [](std::string head, std::size_t at, const std::string& tail) {
     while (head.size() + 8 <= at) head += ";padpad\n";
     head += std::string(at - head.size(), ' ');
     return head + tail;
   };
-  const std::string v300(300, 'v');
   struct Case {
     const char* name;
     std::string bytes;
     std::u16string_view section;
-    std::u16string_view key;
-    DWORD size;
     std::u16string expected;
   };
   const Case cases[] = {
-      {"colliding keys, the second asked", "[S]\nkey583084=first\nkey1092000=second\n", u"S", u"key1092000", kRoomy, u"second"},
-      {"colliding keys, the first asked", "[S]\nkey583084=first\nkey1092000=second\n", u"S", u"key583084", kRoomy, u"first"},
-      {"colliding sections, the second asked", "[sect449599]\nk=a\n[sect612382]\nk=b\n", u"sect612382", u"k", kRoomy, u"b"},
-      {"colliding sections, the first asked", "[sect449599]\nk=a\n[sect612382]\nk=b\n", u"sect449599", u"k", kRoomy, u"a"},
-      {"colliding sections, the second asked after the first", "[sect449599]\nk=a\n[sect612382]\nk=b\n", u"sect612382", u"k", kRoomy, u"b"},
-      {"value longer than kept, small buffer", "[S]\nk=" + v300 + "\n", u"S", u"k", 16, std::u16string(15, u'v')},
-      {"value longer than kept, large buffer", "[S]\nk=" + v300 + "\n", u"S", u"k", 400, std::u16string(300, u'v')},
-      {"header after blanks that end a read", padded("[T]\nx=1\n", kIndexChunk - 2, "\n  [S]\nk=v\n"), u"S", u"k", kRoomy, u"v"},
-      {"'[' first in a read, line begun before", padded("[T]\nx=1\n", kIndexChunk - 1, "x[S]\nk=v\n"), u"S", u"k", kRoomy, kDefault.data()},
-      {"header split between reads", padded("[T]\nx=1\n", kIndexChunk - 4, "\n[St]\nk=v\n"), u"St", u"k", kRoomy, u"v"},
-      {"utf-16 header split between reads", Utf16LeFile(u"[T]\r\n" + std::u16string(kIndexChunk / 2 - 6, u' ') + u"\n[St]\nk=w\n"), u"St", u"k", kRoomy, u"w"},
+      {"header after blanks that end a read", padded("[T]\nx=1\n", kChunk - 2, "\n  [S]\nk=v\n"), u"S", u"v"},
+      {"'[' first in a read, line begun before", padded("[T]\nx=1\n", kChunk - 1, "x[S]\nk=v\n"), u"S", kDefault.data()},
+      {"'[' first in a read after blanks, line begun before", padded("[T]\nx=1\n", kChunk - 3, "x  [S]\nk=v\n"), u"S", kDefault.data()},
+      {"header split between reads", padded("[T]\nx=1\n", kChunk - 4, "\n[St]\nk=v\n"), u"St", u"v"},
+      {"utf-16 header split between reads", Utf16LeFile(u"[T]\r\n" + std::u16string(kChunk / 2 - 6, u' ') + u"\n[St]\nk=w\n"), u"St", u"w"},
   };
-  int n = 0;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::string path = dir.Write("index" + std::to_string(n++) + ".ini", c.bytes);
-    // Index the file, a section whose name collides with another, then the section asked.
-    ReadValue(path, u"sect449599", u"nothing");
-    ReadValue(path, c.section, u"nothing");
-    // The case "large buffer" follows "small buffer" on a file of its own: the small read is
-    // repeated first, so that what the index keeps of the value is in place.
-    if (c.size == 400) ReadValue(path, c.section, c.key, 16);
-    for (int read = 0; read < 2; ++read) {
-      const ReadResult result = ReadValue(path, c.section, c.key, c.size);
-      EXPECT_EQ(result.text, c.expected) << "read " << read;
-    }
+    EXPECT_EQ(ReadValue(FileFor(c.bytes), c.section, u"k").text, c.expected);
   }
-}
-
-// With the trust age out of the way, the file's identity alone must tell a changed file.
-TEST(ProfileReaderTest, IndexTellsReplacedAndResizedFilesByTheirIdentity) {
-  ScratchDirectory dir;
-  const ScopedIndexUse index(standin::IndexUse::kTrustAll);
-  const std::string resized = dir.Write("resized.ini", "[S]\nk=old\n");
-  const std::string replaced = dir.Write("replaced.ini", "[S]\nk=old\n");
-  ASSERT_EQ(ReadValue(resized, u"S", u"k").text, u"old");
-  ASSERT_EQ(ReadValue(replaced, u"S", u"k").text, u"old");
-
-  dir.Write("resized.ini", "[S]\nk=older\n");
-  dir.Write("next.ini", "[S]\nk=new\n");  // same size, another inode
-  ASSERT_EQ(rename(dir.Child("next.ini").c_str(), replaced.c_str()), 0);
-
-  EXPECT_EQ(ReadValue(resized, u"S", u"k").text, u"older");
-  EXPECT_EQ(ReadValue(replaced, u"S", u"k").text, u"new");
-}
-
-// With the default trust age: a file indexed once it has been left alone for longer, then changed
-// in place (same size), replaced, or removed, is read as it is now. (The files are trusted after
-// the wait whatever the machine's speed: they only grow older.)
-TEST(ProfileReaderTest, ChangedFilesAreNeverAnsweredFromTheIndex) {
-  ScratchDirectory dir;
-  const ScopedIndexUse index(standin::IndexUse::kTrustQuiet);
-  const std::string same_size = dir.Write("same.ini", "[S]\nk=old\n");
-  const std::string replaced = dir.Write("replaced.ini", "[S]\nk=old\n");
-  const std::string removed = dir.Write("removed.ini", "[S]\nk=old\n");
-  std::this_thread::sleep_for(std::chrono::milliseconds(2300));
-  for (const std::string& path : {same_size, replaced, removed}) {
-    ASSERT_EQ(ReadValue(path, u"S", u"k").text, u"old") << path;
-  }
-
-  dir.Write("same.ini", "[S]\nk=new\n");
-  dir.Write("next.ini", "[S]\nk=new, and longer\n");
-  ASSERT_EQ(rename(dir.Child("next.ini").c_str(), replaced.c_str()), 0);
-  ASSERT_EQ(unlink(removed.c_str()), 0);
-
-  EXPECT_EQ(ReadValue(same_size, u"S", u"k").text, u"new");
-  EXPECT_EQ(ReadValue(replaced, u"S", u"k").text, u"new, and longer");
-  EXPECT_EQ(ReadValue(removed, u"S", u"k").text, kDefault);
 }
 
 TEST(ProfileReaderTest, DefaultStandsInForMissingValues) {

@@ -1,5 +1,5 @@
-// The profile grammar: one scanner, fed block by block, with two fast paths that only skip units
-// the grammar itself says cannot matter.
+// The profile grammar: one scanner, fed block by block, with fast paths that only skip units the
+// grammar itself says cannot matter.
 #include "platform/standin/profile_scanner.h"
 
 #include <cstring>
@@ -7,12 +7,6 @@
 #include "platform/standin/wide_text.h"
 
 namespace standin {
-
-std::uint32_t HashOfName(std::u16string_view name) {
-  NameHash hash;
-  for (const char16_t unit : name) hash.Add(unit);
-  return hash.value;
-}
 
 bool NameMatch::Equals(std::u16string_view query) const {
   const std::uint64_t effective = nul != kNoNul ? nul : end_nonblank;
@@ -55,36 +49,7 @@ DWORD ValueState::Finish(WCHAR* out, DWORD size, bool* found) const {
   return static_cast<DWORD>(count);
 }
 
-Scanner Scanner::Value(std::u16string_view section, std::u16string_view key, WCHAR* out,
-                       DWORD size) {
-  return Scanner(section, key, out, size);
-}
-
-Scanner Scanner::OneLine(std::u16string_view key, WCHAR* out, DWORD size) {
-  Scanner scanner({}, key, out, size);
-  scanner.in_section_ = true;
-  scanner.one_line_ = true;
-  return scanner;
-}
-
-Scanner Scanner::Headers(std::vector<LineEntry>* headers, std::size_t limit) {
-  Scanner scanner({}, {}, nullptr, 0);
-  scanner.headers_ = headers;
-  scanner.limit_ = limit;
-  scanner.wants_section_ = false;
-  return scanner;
-}
-
-Scanner Scanner::KeyLines(std::u16string_view section, std::vector<LineEntry>* key_lines,
-                          std::size_t limit) {
-  Scanner scanner(section, {}, nullptr, 0);
-  scanner.key_lines_ = key_lines;
-  scanner.limit_ = limit;
-  scanner.starts_at_header_ = true;
-  return scanner;
-}
-
-void Scanner::Feed(const Units& units, std::uint64_t offset) {
+void Scanner::Feed(const Units& units) {
   std::size_t i = 0;
   while (i < units.count && !done_) {
     if (!in_section_ && (phase_ == Phase::kLineStart || phase_ == Phase::kSkipLine)) {
@@ -100,7 +65,7 @@ void Scanner::Feed(const Units& units, std::uint64_t offset) {
       i = FeedName(units, i);
     }
     if (i == units.count) break;
-    FeedUnit(units[i], offset + i * units.width());
+    FeedUnit(units[i]);
     ++i;
   }
 }
@@ -120,19 +85,9 @@ std::size_t Scanner::SeekHeader(const Units& units, std::size_t i) {
   }
 }
 
-// Whether the name being read is recorded for the index (hashed) rather than compared.
-bool Scanner::NameIsRecorded() const {
-  return phase_ == Phase::kHeaderName ? headers_ != nullptr : key_lines_ != nullptr;
-}
-
-// The units of a header or key name up to what ends it, in one loop: names are most of what the
-// index's passes read unit by unit.
+// The units of a header or key name up to what ends it, in one loop: names are most of what a
+// scan reads unit by unit.
 std::size_t Scanner::FeedName(const Units& units, std::size_t i) {
-  return NameIsRecorded() ? FeedNameUnits<true>(units, i) : FeedNameUnits<false>(units, i);
-}
-
-template <bool kHashed>
-std::size_t Scanner::FeedNameUnits(const Units& units, std::size_t i) {
   const bool header = phase_ == Phase::kHeaderName;
   const char16_t end = header ? u']' : u'=';
   const std::u16string_view query = header ? section_ : key_;
@@ -145,13 +100,13 @@ std::size_t Scanner::FeedNameUnits(const Units& units, std::size_t i) {
     if (unit == end || IsLineEnd(unit)) break;
     // Blanks inside the brackets before the name are not part of it.
     if (header && name.length == 0 && name.nul == kNoNul && IsBlank(unit)) continue;
-    name.Feed<kHashed>(unit, query);
+    name.Feed(unit, query);
   }
   name_ = name;
   return i;
 }
 
-void Scanner::FeedUnit(char16_t unit, std::uint64_t offset) {
+void Scanner::FeedUnit(char16_t unit) {
   if (IsLineEnd(unit)) {
     // CRLF is a line end followed by an empty line, which is skipped anyway.
     EndLine();
@@ -159,7 +114,7 @@ void Scanner::FeedUnit(char16_t unit, std::uint64_t offset) {
   }
   switch (phase_) {
     case Phase::kLineStart:
-      StartLine(unit, offset);
+      StartLine(unit);
       return;
     case Phase::kSkipLine:
       return;
@@ -172,10 +127,8 @@ void Scanner::FeedUnit(char16_t unit, std::uint64_t offset) {
       // The '=' that ends the name, or its first unit, from StartLine; FeedName takes the rest.
       if (unit == u'=') {
         EndKeyName();
-      } else if (key_lines_ != nullptr) {
-        name_.Feed<true>(unit, key_);
       } else {
-        name_.Feed<false>(unit, key_);
+        name_.Feed(unit, key_);
       }
       return;
     case Phase::kValue:
@@ -184,9 +137,8 @@ void Scanner::FeedUnit(char16_t unit, std::uint64_t offset) {
   }
 }
 
-void Scanner::StartLine(char16_t unit, std::uint64_t offset) {
+void Scanner::StartLine(char16_t unit) {
   if (IsBlank(unit)) return;
-  line_offset_ = offset;
   name_ = NameMatch{};
   if (unit == u';') {
     phase_ = Phase::kSkipLine;
@@ -196,7 +148,7 @@ void Scanner::StartLine(char16_t unit, std::uint64_t offset) {
     phase_ = Phase::kSkipLine;
   } else {
     phase_ = Phase::kKeyName;
-    FeedUnit(unit, offset);
+    FeedUnit(unit);
   }
 }
 
@@ -206,19 +158,11 @@ void Scanner::CloseHeader() {
     done_ = true;
     return;
   }
-  if (headers_ != nullptr) Record(headers_, name_);
-  if (wants_section_ && name_.Equals(section_)) {
-    in_section_ = true;
-    entered_section_ = true;
-  } else if (starts_at_header_) {
-    done_ = true;
-  }
+  if (name_.Equals(section_)) in_section_ = true;
 }
 
 void Scanner::EndKeyName() {
-  if (key_lines_ != nullptr) Record(key_lines_, name_);
-  if (key_lines_ == nullptr && name_.Equals(key_)) {
-    key_matched_ = true;
+  if (name_.Equals(key_)) {
     value_ = ValueState{};
     phase_ = Phase::kValue;
   } else {
@@ -234,17 +178,7 @@ void Scanner::EndLine() {
     length_ = value_.Finish(out_, size_, &found_);
     done_ = true;
   }
-  if (one_line_) done_ = true;
   phase_ = Phase::kLineStart;
-}
-
-void Scanner::Record(std::vector<LineEntry>* entries, const NameMatch& name) {
-  if (entries->size() >= limit_) {
-    overflowed_ = true;
-    done_ = true;
-    return;
-  }
-  entries->push_back({name.hash_at_end, static_cast<std::uint32_t>(line_offset_)});
 }
 
 void Scanner::End() {
@@ -254,27 +188,6 @@ void Scanner::End() {
 DWORD Scanner::Result(bool* found) const {
   *found = found_;
   return found_ ? length_ : 0;
-}
-
-bool ScanFrom(int fd, std::uint64_t offset, bool detect_bom, bool* utf16, Scanner* scanner,
-              unsigned char* chunk, std::size_t chunk_bytes) {
-  for (bool first = detect_bom;; first = false) {
-    const ssize_t got = ReadFullAt(fd, offset, chunk, chunk_bytes);
-    if (got < 0) return false;
-    const auto bytes = static_cast<std::size_t>(got);
-    std::size_t skip = 0;
-    if (first) {
-      *utf16 = bytes >= 2 && chunk[0] == 0xFF && chunk[1] == 0xFE;
-      skip = *utf16 ? 2 : 0;
-    }
-    const std::size_t count = *utf16 ? (bytes - skip) / 2 : bytes - skip;
-    scanner->Feed(Units{chunk + skip, count, *utf16}, offset + skip);
-    if (scanner->done()) return true;
-    if (bytes < chunk_bytes) break;
-    offset += bytes;
-  }
-  scanner->End();
-  return true;
 }
 
 }  // namespace standin

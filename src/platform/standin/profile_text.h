@@ -1,5 +1,5 @@
 // How the bytes of a profile file become units, what counts as blank, and an owned file
-// descriptor: what the scanner and the index that reuses it share.
+// descriptor: what the scanner and the reader that feeds it share.
 #pragma once
 
 #include <unistd.h>

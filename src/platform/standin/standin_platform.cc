@@ -37,7 +37,8 @@ std::u16string_view View(PCWSTR text) {
   return text == nullptr ? std::u16string_view() : std::u16string_view(text);
 }
 
-// The order the listing promises: ASCII case ignored first, raw units to break ties.
+// The seam promises no order of the listing. A fixed one keeps runs repeatable whatever order the
+// directory gives: ASCII case ignored first, raw units to break ties.
 bool ListingOrder(const std::u16string& a, const std::u16string& b) {
   const std::size_t common = std::min(a.size(), b.size());
   for (std::size_t i = 0; i < common; ++i) {
@@ -57,11 +58,11 @@ bool HasInfExtension(std::string_view name) {
          (tail[3] | 0x20) == 'f';
 }
 
-bool HasKnownSignature(const std::string& path, const struct stat& info) {
+bool HasKnownSignature(const std::string& path) {
   std::array<WCHAR, kSignatureBuffer> value{};
   bool found = false;
   const DWORD length = standin::ReadProfileString(path, u"Version", u"Signature", value.data(),
-                                                  kSignatureBuffer, &found, &info);
+                                                  kSignatureBuffer, &found);
   const std::u16string_view signature(value.data(), found ? length : 0);
   return std::any_of(std::begin(kSignatures), std::end(kSignatures),
                      [&](std::u16string_view known) {
@@ -73,7 +74,7 @@ bool IsListedInf(int dir_fd, const std::string& dir_path, const char* name) {
   if (!HasInfExtension(name)) return false;
   struct stat info {};
   if (fstatat(dir_fd, name, &info, 0) != 0 || !S_ISREG(info.st_mode)) return false;
-  return HasKnownSignature(dir_path + "/" + name, info);
+  return HasKnownSignature(dir_path + "/" + name);
 }
 
 enum class Listing { kListed, kFailed };
