@@ -90,6 +90,43 @@ TEST(EndToEndTest, CheckPrintsItsUsageAndRefusesOtherArguments) {
   }
 }
 
+// A report that cannot be written is no report: the check says so on standard error and exits 2,
+// whatever it found. With nothing to report, nothing is lost.
+TEST(EndToEndTest, CheckExitsTwoWhenItsOutputCannotBeWritten) {
+  using Target = TestMachine::OutputTarget;
+  struct Case {
+    const char* name;
+    bool match;
+    std::vector<std::string> arguments;
+    Target target;
+    std::uint32_t exit_code;
+  };
+  const Case cases[] = {
+      {"report, no standard output", true, {}, Target::kClosed, 2},
+      {"report, standard output refuses writes", true, {}, Target::kUnwritable, 2},
+      {"usage, no standard output", false, {"/?"}, Target::kClosed, 2},
+      {"usage, standard output refuses writes", false, {"--help"}, Target::kUnwritable, 2},
+      {"nothing to report, no standard output", false, {}, Target::kClosed, 0},
+      {"nothing to report, standard output refuses writes", false, {}, Target::kUnwritable, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TestMachine machine;
+    machine.Stage("oem1.inf", InfText(c.match ? "DESCR1=\"Tamrix PNP\"\r\n" : "DESCR1=x\r\n"), false);
+    const auto before = machine.Snapshot();
+
+    const TestMachine::CheckRun run = machine.RunCheck(c.arguments, c.target);
+    EXPECT_EQ(run.exit_code, c.exit_code);
+    EXPECT_EQ(run.out, "");
+    if (c.exit_code == 2) {
+      EXPECT_NE(run.err.find("could not be written"), std::string::npos) << run.err;
+    } else {
+      EXPECT_EQ(run.err, "");
+    }
+    EXPECT_EQ(SnapshotDifferences(before, machine.Snapshot()), std::vector<std::string>{});
+  }
+}
+
 TEST(EndToEndTest, FailureIsReportedAsMinusOne) {
   TestMachine machine;
   machine.Stage("oem1.inf", Utf16LeFile(InfText("DESCR1=\"Tamrix NXR KLT\"\r\n")), true);

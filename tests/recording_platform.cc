@@ -1,4 +1,5 @@
-// The double's seam functions: they answer from Recorder() and append to its records.
+// The double's seam functions: they answer from Recorder() and append to its records. The
+// uninstall is in recording_uninstall.cc, so that the check can be run over the rest with its own.
 #include "recording_platform.h"
 
 #include <algorithm>
@@ -115,18 +116,6 @@ DWORD GetPrivateProfileStringW(LPCWSTR lpAppName, LPCWSTR lpKeyName, LPCWSTR lpD
     return CopyCut(value->second, lpReturnedString, nSize);
   }
   return CopyCut(OrEmpty(lpDefault), lpReturnedString, nSize);
-}
-
-BOOL SetupUninstallOEMInfW(PCWSTR InfFileName, DWORD Flags, PVOID Reserved) {
-  RecordingPlatform& r = Recorder();
-  const WideString name = OrEmpty(InfFileName);
-  r.uninstalls.push_back({name, Flags, Reserved == nullptr});
-  if (r.refuse_uninstall.count(name) != 0) return FALSE;
-  const auto listed = std::find(r.listing.begin(), r.listing.end(), name);
-  if (listed == r.listing.end()) return FALSE;
-  r.listing.erase(listed);
-  r.infs.erase(name);
-  return TRUE;
 }
 
 void* GeneralHeapAlloc(SIZE_T Bytes) {

@@ -32,6 +32,16 @@ StagedInf Locked(StagedInf inf) {
   return inf;
 }
 
+// A UTF-16LE INF whose rule-1 value holds `value` unit for unit, unpaired surrogates included
+// (which no UTF-8 fixture text can say).
+StagedInf UnicodeRule1(const std::string& name, std::u16string_view value) {
+  const std::string head = InfText("Tamrix_Vessa_Driver_Name=\"");
+  std::u16string text(head.begin(), head.end());
+  text += value;
+  text += u"\"\r\n";
+  return {name, Utf16LeFile(text)};
+}
+
 const char kRule1[] = "Tamrix_Vessa_Driver_Name=\"Tamrix Vessa 4100\"\r\n";
 const char kRule4[] = "Dot4_Name=\"IEEE-1284.4 Driver QLDcor08\"\r\n";
 
@@ -112,6 +122,31 @@ std::vector<StagedCase> StagedCases() {
        {{"oem22.inf", 1, "Tamrix_Vessa_Driver_Name", "Vessa \xC3\xB6 \xE6\x97\xA5"},
         {"oem23.inf", 1, "Tamrix_Vessa_Driver_Name", "Vessa \xC3\xB6"},
         {"oem21.inf", 5, "Dot4Usb_Name", "USB Bridge Driver for IEEE-1284.4 QLDusb08"}}},
+      // The report's value is the rest of the line, its own TABs included; text that UTF-8
+      // cannot carry, an unpaired surrogate, is written as generalized UTF-8 on both builds,
+      // by the writer that writes the INF names too.
+      {"a value's TABs and unpaired surrogates reach the report",
+       Holds::kEverywhere,
+       {Ansi("oem31.inf", "Tamrix_Vessa_Driver_Name=\"Vessa\t4100\tSeries\"\r\n"),
+        UnicodeRule1("oem32.inf", u"Vessa \xD800 \xDFFF"),
+        UnicodeRule1("oem33.inf", u"Vessa \xD801 \xDFFF")},
+       {"oem31.inf", "oem32.inf", "oem33.inf"},
+       0,
+       {{"oem31.inf", 1, "Tamrix_Vessa_Driver_Name", "Vessa\t4100\tSeries"},
+        {"oem32.inf", 1, "Tamrix_Vessa_Driver_Name", "Vessa \xED\xA0\x80 \xED\xBF\xBF"},
+        {"oem33.inf", 1, "Tamrix_Vessa_Driver_Name", "Vessa \xED\xA0\x81 \xED\xBF\xBF"}}},
+      // A Linux file name that is not UTF-8 is written as its own bytes, so that each line names
+      // its file; a lossy conversion would print both of these as "tamrix-\xEF\xBF\xBD.inf".
+      // (The Windows counterpart, a name with an unpaired surrogate, cannot be staged: Wine 8's
+      // CreateFileW fails such a name with ERROR_FILE_NOT_FOUND. The case above takes the same
+      // writer through a value.)
+      {"names that are not UTF-8 are reported by their bytes",
+       Holds::kOnTheStandIn,
+       {Ansi("tamrix-\xFF.inf", kRule1), Ansi("tamrix-\xFE.inf", kRule1)},
+       {},
+       -1,
+       {{"tamrix-\xFE.inf", 1, "Tamrix_Vessa_Driver_Name", "Tamrix Vessa 4100"},
+        {"tamrix-\xFF.inf", 1, "Tamrix_Vessa_Driver_Name", "Tamrix Vessa 4100"}}},
       // Windows refuses to uninstall an INF that is not an OEM INF; Wine deletes any name.
       {"a matching INF that is not an OEM INF is refused",
        Holds::kOnTheStandIn,

@@ -2,7 +2,10 @@
 #include "check/planned_removals.h"
 
 #include <algorithm>
+#include <iterator>
 #include <new>
+
+#include "removal/inf_scan.h"
 
 namespace {
 
@@ -21,22 +24,20 @@ CheckState& State() {
 // and arguments. (Were the file changed in between, its new value would show; the scan's decision
 // stands.)
 WideText ValueOf(PCWSTR inf_name, PCWSTR key_name) {
-  static constexpr WCHAR kInf[] = PLATFORM_TEXT("inf");
   static constexpr WCHAR kStrings[] = PLATFORM_TEXT("strings");
   static constexpr WCHAR kEmpty[] = PLATFORM_TEXT("");
   WCHAR path[MAX_PATH] = {};
-  const UINT length = platform::GetWindowsDirectoryW(path, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH || platform::PathCombineW(path, path, kInf) == nullptr ||
-      platform::PathCombineW(path, path, inf_name) == nullptr) {
-    return WideText();
-  }
+  if (!BuildInfPath(inf_name, path)) return WideText();
   WCHAR value[MAX_PATH] = {};
+  constexpr DWORD kValueUnits = static_cast<DWORD>(std::size(value));
   const DWORD count =
-      platform::GetPrivateProfileStringW(kStrings, key_name, kEmpty, value, MAX_PATH, path);
-  return WideText(value, std::min<DWORD>(count, MAX_PATH - 1));
+      platform::GetPrivateProfileStringW(kStrings, key_name, kEmpty, value, kValueUnits, path);
+  return WideText(value, std::min<DWORD>(count, kValueUnits - 1));
 }
 
 }  // namespace
+
+void ForgetPlannedRemovals() { State() = CheckState(); }
 
 void BeginRuleCheck(int rule_number, PCWSTR KeyName) {
   State().rule_number = rule_number;

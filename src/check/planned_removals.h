@@ -17,6 +17,9 @@ struct PlannedRemoval {
   WideText value;     // as read, at most 259 units
 };
 
+// Starts a check afresh: nothing planned, no rule yet.
+void ForgetPlannedRemovals();
+
 // Says which rule the next scan applies, so that what it would uninstall is recorded under it.
 void BeginRuleCheck(int rule_number, PCWSTR KeyName);
 

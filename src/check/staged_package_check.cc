@@ -5,6 +5,7 @@
 #include <string>
 
 #include "check/planned_removals.h"
+#include "removal/inf_scan.h"
 #include "removal/removal_rules.h"
 
 namespace {
@@ -16,10 +17,15 @@ constexpr WCHAR kUsage[] = PLATFORM_TEXT(
     "would uninstall: one line per INF file, in the order it would take them, each with the\n"
     "rule that would take it:\n"
     "  <INF name> TAB <rule 1-8> TAB <key name> TAB <value as read>\n"
+    "The value is the rest of the line: a TAB inside it stays. Redirected, the text is UTF-8.\n"
     "\n"
     "Exit code: 0 nothing would be removed; 1 at least one package would be; 2 the check could\n"
-    "not be made (the INF directory could not be listed or read), or the arguments are not\n"
-    "understood.\n");
+    "not be made (the INF directory could not be listed or read, or this report could not be\n"
+    "written), or the arguments are not understood.\n");
+
+constexpr WCHAR kNotWritten[] = PLATFORM_TEXT(
+    "staged-package-check: the report could not be written to standard output (closed, full or "
+    "refused); it is incomplete or missing\n");
 
 bool IsHelp(std::basic_string_view<WCHAR> argument) {
   return argument == PLATFORM_TEXT("/?") || argument == PLATFORM_TEXT("-h") ||
@@ -35,17 +41,19 @@ std::basic_string<WCHAR> Decimal(int number) {
   return digits;
 }
 
-// Every rule through the removal's own run, one at a time so that the uninstall knows which.
+// Every rule through the removal's own scan, in the removal's order, telling the uninstall which
+// rule it is under.
 bool CheckEveryRule() {
+  ForgetPlannedRemovals();
   const std::span<const RemovalRule> rules = RemovalRules();
-  bool complete = true;
   for (size_t i = 0; i < rules.size(); ++i) {
     BeginRuleCheck(static_cast<int>(i + 1), rules[i].KeyName);
     // The recording uninstall never fails but for memory, so a failed rule is a failure to list
-    // the INF directory or to build its path: the answer would be incomplete.
-    if (RunRemovalRules(rules.subspan(i, 1)) != 0) complete = false;
+    // the INF directory or to build its path: the answer would be incomplete, whatever the rules
+    // before it found.
+    if (!UninstallMatchingInfs(rules[i].KeyName, rules[i].ExpectedValue)) return false;
   }
-  return complete;
+  return true;
 }
 
 int Check(CheckOutput& output) {
@@ -61,7 +69,11 @@ int Check(CheckOutput& output) {
               PLATFORM_TEXT('\t') + planned.key_name + PLATFORM_TEXT('\t') + planned.value +
               PLATFORM_TEXT('\n');
   }
-  output.Out(report);
+  // Nothing to write loses nothing: a check with no standard output can still say 0.
+  if (!report.empty() && !output.Out(report)) {
+    output.Err(kNotWritten);
+    return 2;
+  }
   return PlannedRemovals().empty() ? 0 : 1;
 }
 
@@ -70,8 +82,9 @@ int Check(CheckOutput& output) {
 int RunStagedPackageCheck(std::span<const PCWSTR> arguments, CheckOutput& output) {
   try {
     if (arguments.size() == 1 && IsHelp(arguments[0])) {
-      output.Out(kUsage);
-      return 0;
+      if (output.Out(kUsage)) return 0;
+      output.Err(kNotWritten);
+      return 2;
     }
     if (!arguments.empty()) {
       output.Err(std::basic_string<WCHAR>(PLATFORM_TEXT("staged-package-check: unexpected argument '")) +

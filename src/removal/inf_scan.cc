@@ -57,12 +57,17 @@ bool ValueMatches(PCWSTR value, DWORD count, PCWSTR ExpectedValue) {
   return count < MAX_PATH - 1 && EqualsIgnoringAsciiCase(value, ExpectedValue);
 }
 
+// A failed join leaves the buffer empty, never the stale path of the previous name.
+BOOL JoinInfPath(PCWSTR inf_directory, PCWSTR name, WCHAR (&path)[MAX_PATH]) {
+  path[0] = 0;
+  return platform::PathCombineW(path, inf_directory, name) != nullptr ? TRUE : FALSE;
+}
+
 // Reads the rule's key from one listed INF. A name whose joined path does not fit reads as no
-// match, like any other file that cannot be read; the stale path of the previous name must never
-// be read in its place.
+// match, like any other file that cannot be read.
 bool InfMatches(PCWSTR inf_directory, PCWSTR name, PCWSTR KeyName, PCWSTR ExpectedValue) {
   WCHAR inf_path[MAX_PATH] = {};
-  if (platform::PathCombineW(inf_path, inf_directory, name) == nullptr) return false;
+  if (!JoinInfPath(inf_directory, name, inf_path)) return false;
 
   WCHAR value[MAX_PATH] = {};
   const DWORD count = platform::GetPrivateProfileStringW(kStringsSection, KeyName, kEmpty, value,
@@ -79,6 +84,13 @@ bool EqualsIgnoringAsciiCase(PCWSTR Value, PCWSTR Expected) {
     if (FoldAsciiCapital(*Value) != FoldAsciiCapital(*Expected)) return false;
     if (*Value == 0) return true;
   }
+}
+
+BOOL BuildInfPath(PCWSTR InfName, WCHAR (&Path)[MAX_PATH]) {
+  WCHAR inf_directory[MAX_PATH] = {};
+  Path[0] = 0;
+  if (!BuildInfDirectoryPath(inf_directory)) return FALSE;
+  return JoinInfPath(inf_directory, InfName, Path);
 }
 
 BOOL UninstallMatchingInfs(PCWSTR KeyName, PCWSTR ExpectedValue) {

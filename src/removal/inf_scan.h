@@ -13,5 +13,11 @@
 // any uninstall failed. A failed uninstall does not stop the walk: later matches are still removed.
 BOOL UninstallMatchingInfs(PCWSTR KeyName, PCWSTR ExpectedValue);
 
+// The path by which the scan reads the listed INF `InfName`: the INF directory (the Windows
+// directory's "inf") joined with the name. FALSE, with Path naming no file, when the Windows
+// directory cannot be had or the path does not fit. (The scan builds the directory part once per
+// rule, with the same two steps.) The check reads the value it reports by this path.
+BOOL BuildInfPath(PCWSTR InfName, WCHAR (&Path)[MAX_PATH]);
+
 // Whole-string equality in which only the 26 ASCII capitals fold to their small letters.
 bool EqualsIgnoringAsciiCase(PCWSTR Value, PCWSTR Expected);
