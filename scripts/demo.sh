@@ -8,6 +8,10 @@ cd "$(dirname "$0")/.."
 root=$PWD
 
 say() { printf '%s\n' "$*"; }
+die() {
+  printf 'demo.sh: %s\n' "$*" >&2
+  exit 1
+}
 
 say "== Preparing (the first time installs packages and builds both presets: a few minutes)"
 bash scripts/setup.sh
@@ -91,16 +95,26 @@ show_removal() {  # show_removal EXIT_CODE
 
 run_check() {  # run_check COMMAND...: sets check_code and check_report
   set +e
-  "$@" >"$demo/check.out"
+  "$@" >"$demo/check.out" 2>"$demo/check.err"
   check_code=$?
   set -e
   check_report=$(tr -d '\r' <"$demo/check.out")
+  # The check's own codes are 0, 1 and 2; anything else is the command that did not run it (wine
+  # failing to start, say), which the demo must not show as the check's answer.
+  case "$check_code" in
+    0 | 1 | 2) cat "$demo/check.err" >&2 ;;
+    *)
+      cat "$demo/check.err" >&2
+      die "'$*' failed with exit code $check_code"
+      ;;
+  esac
 }
 
 say
 say "== A sample machine: a Wine prefix (build/demo/wineprefix) with 8 staged packages"
 export WINEPREFIX=$demo/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-wineboot --init >/dev/null 2>&1
+wineboot --init >"$demo/wineboot.log" 2>&1 ||
+  { tail -n 20 "$demo/wineboot.log" >&2; die "wineboot --init failed (log: build/demo/wineboot.log)"; }
 wine_windir=$WINEPREFIX/drive_c/windows
 stage "$wine_windir" yes
 show_packages "$wine_windir"
@@ -114,7 +128,12 @@ show_check "$check_code" "$check_report"
 
 say
 say "== staged-package-removal.exe (silent; exit code read with exit-code-probe.exe)"
-code=$(wine "$exe/exit-code-probe.exe" "$(winepath -w "$exe/staged-package-removal.exe")" | tr -d '\r')
+removal_path=$(winepath -w "$exe/staged-package-removal.exe") ||
+  die "winepath could not name $exe/staged-package-removal.exe for Wine"
+# The probe prints the exit code; its own is non-zero only when it could not start the removal.
+code=$(wine "$exe/exit-code-probe.exe" "$removal_path") ||
+  die "wine could not run the removal through exit-code-probe.exe (exit code $?)"
+code=${code//$'\r'/}
 show_packages "$wine_windir"
 show_removal "$code"
 

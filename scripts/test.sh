@@ -18,7 +18,13 @@ for preset in windows-x64 host host-asan; do
   ctest --preset "$preset"
   if [ "$preset" = host ]; then
     # What the comparisons with Wine measured, which ctest keeps to its log when they pass.
-    grep -E "^(profile reads|machine differential):" "build/$preset/Testing/Temporary/LastTest.log"
+    log=build/$preset/Testing/Temporary/LastTest.log
+    for summary in "profile reads" "machine differential"; do
+      if ! grep -E "^$summary:" "$log"; then
+        echo "test.sh: no '$summary:' line in $log: its comparison with Wine did not run to the end" >&2
+        exit 1
+      fi
+    done
   fi
 done
 

@@ -3,7 +3,8 @@
 // pattern with the length of the Windows directory plus one ("\"), cutting "inf\" to "i"
 // (dlls/setupapi/parser.c, SetupGetInfFileListW). Finding nothing there, it lists nothing. A
 // second name for each staged INF where Wine looks lets the product keep the documented call.
-// (scripts/demo.sh does the same in shell.)
+// (scripts/demo.sh makes the same second name in shell, as a symbolic link: only Wine reads the
+// demo's prefix, and Wine follows it.)
 #pragma once
 
 #include <filesystem>
