@@ -9,7 +9,13 @@ packages=(
   wine wine64
   clang libclang-rt-14-dev
   git zip unzip openssl osslsigncode python3
+  # A PKCS#11 token for the signing tests: SoftHSM2, pkcs11-tool, and OpenSSL's engine through
+  # which osslsigncode reaches a token.
+  softhsm2 opensc libengine-pkcs11-openssl
 )
+
+sudo_cmd=()
+[ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
 
 missing=()
 for package in "${packages[@]}"; do
@@ -19,9 +25,23 @@ done
 
 if ((${#missing[@]})); then
   echo "Installing: ${missing[*]}"
-  sudo_cmd=()
-  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
   "${sudo_cmd[@]}" apt-get update -qq
   DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq \
     "${missing[@]}" >/dev/null
+fi
+
+# osslsigncode 2.8 is the first to sign PowerShell scripts; Debian 12 has 2.5, its backports 2.9.
+# Backports are part of Debian's archive, and apt takes from them only what is asked for by name.
+osslsigncode_minimum=2.8
+osslsigncode_version=$(dpkg-query -W -f='${Version}' osslsigncode)
+if dpkg --compare-versions "$osslsigncode_version" lt "$osslsigncode_minimum"; then
+  echo "Installing osslsigncode from bookworm-backports (have $osslsigncode_version, need $osslsigncode_minimum)"
+  if ! grep -rqs "bookworm-backports" /etc/apt/sources.list /etc/apt/sources.list.d/; then
+    printf '%s\n' "Types: deb" "URIs: http://deb.debian.org/debian" "Suites: bookworm-backports" \
+      "Components: main" "Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg" |
+      "${sudo_cmd[@]}" tee /etc/apt/sources.list.d/bookworm-backports.sources >/dev/null
+  fi
+  "${sudo_cmd[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq \
+    -t bookworm-backports osslsigncode >/dev/null
 fi

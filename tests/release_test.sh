@@ -5,7 +5,8 @@
 # - a release holds what it should, and sha256sum -c passes in it;
 # - a signed release (throw-away CA, tests/throwaway_ca.sh; time-stamped by a local RFC 3161
 #   server, tests/timestamp_server.py) verifies against that CA, and removing its signatures gives
-#   back the unsigned release's executables;
+#   back the unsigned release's executables; so does one signed with a key on a SoftHSM2 token,
+#   and Debian 12's own osslsigncode (2.5) signs with that key too;
 # - a release whose arguments are wrong is refused before it touches the earlier release; one
 #   whose signing fails stops with a clear message and leaves no package behind, nor any
 #   temporary file.
@@ -94,24 +95,66 @@ for _ in $(seq 100); do [ -s "$work/tsa-port" ] && break; sleep 0.1; done
 [ -s "$work/tsa-port" ] || { echo "the time-stamp server did not start" >&2; exit 1; }
 timestamp_url=http://127.0.0.1:$(cat "$work/tsa-port")/
 
+# verify_signed_release DIR [TSA]: each executable in release DIR verifies against the CA (and
+# its time stamp too, if TSA), is the one in the zip, and without its signature is the unsigned
+# release's.
+verify_signed_release() {
+  local dir=$1 executable unsigned
+  (cd "$dir" && sha256sum -c SHA256SUMS) || fail "sha256sum -c failed"
+  for executable in "${executables[@]}"; do
+    osslsigncode verify -CAfile "$ca/ca.crt" -TSA-CAfile "$ca/ca.crt" -in "$dir/$executable" \
+      >"$work/verify.out" 2>&1 || fail "$executable does not verify: $(cat "$work/verify.out")"
+    [ -z "${2:-}" ] || grep -q "Timestamp Server Signature verification: ok" "$work/verify.out" ||
+      fail "$executable has no verified time stamp: $(cat "$work/verify.out")"
+    unzip -p "$dir/$name.zip" "$name/$executable" | cmp - "$dir/$executable" ||
+      fail "$executable in the zip is not the signed one"
+    # A fresh output each time: osslsigncode 2.5 will not write over a file.
+    unsigned=$work/unsigned-$(basename "$dir")-$executable
+    osslsigncode remove-signature -in "$dir/$executable" -out "$unsigned" >/dev/null ||
+      fail "osslsigncode remove-signature failed on $executable"
+    cmp "$unsigned" "$work/a/$executable" ||
+      fail "$executable without its signature is not the unsigned release's"
+  done
+}
+
 case_name="a signed, time-stamped release verifies against its CA and unsigns to the unsigned one"
 signing=(--pkcs12 "$ca/signer.p12" --password-file "$ca/password.txt")
 release "$work/c" "${signing[@]}" --timestamp-url "$timestamp_url" ||
   fail "signed release: $(cat "$work/release.log")"
-(cd "$work/c" && sha256sum -c SHA256SUMS) || fail "sha256sum -c failed"
+verify_signed_release "$work/c" with-timestamp
+
+# A key made on a SoftHSM2 token, as a hardware key would be: it never exists as a file.
+make_throwaway_token "$ca"
+token=(--pkcs11-module "$token_module" --pkcs11-key "$token_key" --pkcs11-cert "$token_cert")
+case_name="a release signed with a key on a PKCS#11 token verifies and unsigns to the unsigned one"
+release "$work/d" "${token[@]}" --pin-file "$token_pin" || fail "token release: $(cat "$work/release.log")"
+verify_signed_release "$work/d"
+grep -q "signed with a key on a PKCS#11 token" "$work/release.log" ||
+  fail "the release does not say how it was signed: $(cat "$work/release.log")"
+
+# Debian 12's own osslsigncode (2.5), unpacked beside the installed one: PKCS#11 signing has to
+# work with what a Debian 12 machine has without backports too.
+case_name="osslsigncode 2.5 signs through the token, and names a wrong PIN"
+mkdir "$work/osslsigncode-2.5"
+(cd "$work/osslsigncode-2.5" && apt-get download -q osslsigncode=2.5-4 >/dev/null 2>&1 &&
+  dpkg -x osslsigncode_2.5-4_amd64.deb .) || fail "cannot fetch Debian's osslsigncode 2.5-4"
+old_osslsigncode=$work/osslsigncode-2.5/usr/bin/osslsigncode
+"$old_osslsigncode" --version 2>&1 | grep -q "^osslsigncode 2\.5," ||
+  fail "not osslsigncode 2.5: $("$old_osslsigncode" --version 2>&1 | head -n1)"
+mkdir "$work/signed-2.5"
+cp "${executables[@]/#/$work/a/}" "$work/signed-2.5/"
+printf '%s\n' 00000000 >"$work/wrong-pin.txt"
+if OSSLSIGNCODE=$old_osslsigncode bash packaging/sign-files.sh "${token[@]}" \
+     --pin-file "$work/wrong-pin.txt" "$work/signed-2.5/${executables[0]}" 2>"$work/sign.err"; then
+  fail "a wrong PIN signed"
+fi
+grep -qF "the PIN in $work/wrong-pin.txt does not open the token" "$work/sign.err" ||
+  fail "no word of the PIN: $(cat "$work/sign.err")"
+OSSLSIGNCODE=$old_osslsigncode bash packaging/sign-files.sh "${token[@]}" --pin-file "$token_pin" \
+  "${executables[@]/#/$work/signed-2.5/}" 2>"$work/sign.err" || fail "$(cat "$work/sign.err")"
 for executable in "${executables[@]}"; do
-  osslsigncode verify -CAfile "$ca/ca.crt" -TSA-CAfile "$ca/ca.crt" -in "$work/c/$executable" \
-    >"$work/verify.out" 2>&1 || fail "$executable does not verify: $(cat "$work/verify.out")"
-  grep -q "Timestamp Server Signature verification: ok" "$work/verify.out" ||
-    fail "$executable has no verified time stamp: $(cat "$work/verify.out")"
-  unzip -p "$work/c/$name.zip" "$name/$executable" | cmp - "$work/c/$executable" ||
-    fail "$executable in the zip is not the signed one"
-  # A fresh output each time: osslsigncode 2.5 will not write over a file.
-  unsigned=$work/unsigned-$executable
-  osslsigncode remove-signature -in "$work/c/$executable" -out "$unsigned" >/dev/null ||
-    fail "osslsigncode remove-signature failed on $executable"
-  cmp "$unsigned" "$work/a/$executable" ||
-    fail "$executable without its signature is not the unsigned release's"
+  osslsigncode verify -CAfile "$ca/ca.crt" -in "$work/signed-2.5/$executable" >"$work/verify.out" 2>&1 ||
+    fail "$executable signed by 2.5 does not verify: $(cat "$work/verify.out")"
 done
 
 # A release that cannot start: a mistyped argument or a key file that is not there is refused
@@ -122,6 +165,10 @@ refused=(
   "a missing PKCS#12 file|cannot read the PKCS#12 file $work/nothing.p12|--pkcs12 $work/nothing.p12 --password-file $ca/password.txt"
   "a missing password file|cannot read the password file $work/nothing.txt|--pkcs12 $ca/signer.p12 --password-file $work/nothing.txt"
   "--pkcs12 without --password-file|--pkcs12 and --password-file go together|--pkcs12 $ca/signer.p12"
+  "a missing PKCS#11 module|cannot read the PKCS#11 module $work/nothing.so|--pkcs11-module $work/nothing.so --pkcs11-key $token_key --pkcs11-cert $token_cert --pin-file $token_pin"
+  "a key that is not a pkcs11: URI|--pkcs11-key takes a pkcs11: URI|--pkcs11-module $token_module --pkcs11-key $ca/signer.p12 --pkcs11-cert $token_cert --pin-file $token_pin"
+  "--pkcs11-module without a PIN file|--pkcs11-module, --pkcs11-key, --pkcs11-cert and --pin-file go together|--pkcs11-module $token_module --pkcs11-key $token_key --pkcs11-cert $token_cert"
+  "two keys|give one key|--pkcs12 $ca/signer.p12 --password-file $ca/password.txt --pkcs11-module $token_module"
 )
 for entry in "${refused[@]}"; do
   IFS='|' read -r what message options <<<"$entry"
@@ -143,6 +190,9 @@ done
 failing=(
   "a wrong password|signing ${executables[0]} failed: the password does not open|--pkcs12 $ca/signer.p12 --password-file $work/wrong-password.txt"
   "an unreachable time-stamp server|signing ${executables[0]} failed: no time stamp from http://127.0.0.1:9/|--pkcs12 $ca/signer.p12 --password-file $ca/password.txt --timestamp-url http://127.0.0.1:9/"
+  "a wrong PIN|signing ${executables[0]} failed: the PIN in $work/wrong-pin.txt does not open the token|${token[*]} --pin-file $work/wrong-pin.txt"
+  "a URI that names no key|signing ${executables[0]} failed: no private key on the token at ${token_key/code-signer/nobody}|--pkcs11-module $token_module --pkcs11-key ${token_key/code-signer/nobody} --pkcs11-cert $token_cert --pin-file $token_pin"
+  "a file that is no PKCS#11 module|signing ${executables[0]} failed: cannot load $ca/ca.crt as a PKCS#11 module|--pkcs11-module $ca/ca.crt --pkcs11-key $token_key --pkcs11-cert $token_cert --pin-file $token_pin"
 )
 for entry in "${failing[@]}"; do
   IFS='|' read -r what message options <<<"$entry"
