@@ -5,6 +5,8 @@
 #   staged-package-removal-<version>-win64.zip   the executables, the administrators' guide,
 #                                                LICENSE and THIRD-PARTY-NOTICES.txt
 #   <executable>.exe                             each executable, the same bytes as in the zip
+#   AUTHENTICODE-SHA256                          each executable's Authenticode hash, for hash
+#                                                rules; the same signed or unsigned
 #   SHA256SUMS                                   all of the above, for sha256sum -c
 # The same commit gives the same bytes wherever and whenever it is built on a machine with the
 # same Debian packages (CMakeLists.txt says how for the executables; the zip is made below). The
@@ -128,7 +130,10 @@ find "$work/package" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
   TZ=UTC zip -X -D -9 -q -@ "$work/out/$name.zip")
 
 cp "${executables[@]/#/$package/}" "$work/out/"
-(cd "$work/out" && sha256sum -- "$name.zip" "${executables[@]}" >SHA256SUMS &&
+# App Control and AppLocker hash rules match this hash, not the file's SHA-256.
+python3 "$src/packaging/authenticode-sha256.py" "${executables[@]/#/$work/out/}" \
+  >"$work/out/AUTHENTICODE-SHA256" || die "no Authenticode hashes; nothing was released"
+(cd "$work/out" && sha256sum -- "$name.zip" "${executables[@]}" AUTHENTICODE-SHA256 >SHA256SUMS &&
   sha256sum --quiet -c SHA256SUMS)
 
 mkdir -p "$(dirname "$output")"

@@ -7,6 +7,8 @@
 #   server, tests/timestamp_server.py) verifies against that CA, and removing its signatures gives
 #   back the unsigned release's executables; so does one signed with a key on a SoftHSM2 token,
 #   and Debian 12's own osslsigncode (2.5) signs with that key too;
+# - AUTHENTICODE-SHA256 is the digest osslsigncode computes for each executable, unsigned and
+#   signed, and the same for all three releases;
 # - a release whose arguments are wrong is refused before it touches the earlier release; one
 #   whose signing fails stops with a clear message and leaves no package behind, nor any
 #   temporary file.
@@ -66,8 +68,8 @@ for file in $(ls "$work/a"); do
   fi
 done
 
-case_name="a release holds the zip, each shipped executable and their sums"
-expected_files=$(printf '%s\n' SHA256SUMS "$name.zip" "${executables[@]}" | sort)
+case_name="a release holds the zip, each shipped executable, their hashes and sums"
+expected_files=$(printf '%s\n' SHA256SUMS AUTHENTICODE-SHA256 "$name.zip" "${executables[@]}" | sort)
 [ "$(ls "$work/a" | sort)" = "$expected_files" ] || fail "files: $(ls "$work/a")"
 (cd "$work/a" && sha256sum -c SHA256SUMS) || fail "sha256sum -c failed"
 summed=$(awk '{ print $2 }' "$work/a/SHA256SUMS" | sort)
@@ -155,6 +157,36 @@ OSSLSIGNCODE=$old_osslsigncode bash packaging/sign-files.sh "${token[@]}" --pin-
 for executable in "${executables[@]}"; do
   osslsigncode verify -CAfile "$ca/ca.crt" -in "$work/signed-2.5/$executable" >"$work/verify.out" 2>&1 ||
     fail "$executable signed by 2.5 does not verify: $(cat "$work/verify.out")"
+done
+
+# The Authenticode hash that osslsigncode puts in a signature, uppercase hex: of an unsigned file
+# as it would sign it (extract-data, osslsigncode 2.8 and later), of a signed one as it checks it.
+osslsigncode_digest() {  # osslsigncode_digest FILE
+  if osslsigncode verify -in "$1" >"$work/verify.out" 2>&1 ||
+     grep -q "^Calculated message digest" "$work/verify.out"; then
+    sed -n 's/^Calculated message digest *: *\([0-9A-F]*\).*/\1/p' "$work/verify.out"
+  else
+    rm -f "$work/data.der"
+    osslsigncode extract-data -h sha256 -in "$1" -out "$work/data.der" >/dev/null &&
+      openssl asn1parse -inform DER -in "$work/data.der" |
+      sed -n 's/.*prim: OCTET STRING *\[HEX DUMP\]:\([0-9A-F]\{64\}\)$/\1/p' | tail -n1
+  fi
+}
+
+# Hash rules are written from AUTHENTICODE-SHA256 without the files in hand: it has to be the
+# hash Windows computes, and the same whichever way the release was signed.
+for dir in a c d; do
+  case_name="AUTHENTICODE-SHA256 of release $dir is osslsigncode's digest of each executable"
+  [ "$(awk '{ print $2 }' "$work/$dir/AUTHENTICODE-SHA256")" = "$(printf '%s\n' "${executables[@]}")" ] ||
+    fail "it names: $(awk '{ print $2 }' "$work/$dir/AUTHENTICODE-SHA256")"
+  for executable in "${executables[@]}"; do
+    listed=$(awk -v name="$executable" '$2 == name { print toupper($1) }' "$work/$dir/AUTHENTICODE-SHA256")
+    computed=$(osslsigncode_digest "$work/$dir/$executable")
+    [ ${#computed} -eq 64 ] && [ "$listed" = "$computed" ] ||
+      fail "$executable: listed $listed, osslsigncode ${computed:-said $(cat "$work/verify.out")}"
+  done
+  cmp "$work/a/AUTHENTICODE-SHA256" "$work/$dir/AUTHENTICODE-SHA256" ||
+    fail "not the unsigned release's"
 done
 
 # A release that cannot start: a mistyped argument or a key file that is not there is refused
