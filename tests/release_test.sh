@@ -140,9 +140,13 @@ case_name="osslsigncode 2.5 signs through the token, and names a wrong PIN"
 mkdir "$work/osslsigncode-2.5"
 (cd "$work/osslsigncode-2.5" && apt-get download -q osslsigncode=2.5-4 >/dev/null 2>&1 &&
   dpkg -x osslsigncode_2.5-4_amd64.deb .) || fail "cannot fetch Debian's osslsigncode 2.5-4"
-old_osslsigncode=$work/osslsigncode-2.5/usr/bin/osslsigncode
-"$old_osslsigncode" --version 2>&1 | grep -q "^osslsigncode 2\.5," ||
-  fail "not osslsigncode 2.5: $("$old_osslsigncode" --version 2>&1 | head -n1)"
+"$work/osslsigncode-2.5/usr/bin/osslsigncode" --version 2>&1 | grep -q "^osslsigncode 2\.5," ||
+  fail "not osslsigncode 2.5: $("$work/osslsigncode-2.5/usr/bin/osslsigncode" --version 2>&1 | head -n1)"
+# Counts its runs, to see that the signing script ran this one and not the installed one.
+old_osslsigncode=$work/osslsigncode-2.5/run
+printf '#!/bin/sh\necho >>"%s/runs"\nexec "%s/usr/bin/osslsigncode" "$@"\n' \
+  "$work/osslsigncode-2.5" "$work/osslsigncode-2.5" >"$old_osslsigncode"
+chmod +x "$old_osslsigncode"
 mkdir "$work/signed-2.5"
 cp "${executables[@]/#/$work/a/}" "$work/signed-2.5/"
 printf '%s\n' 00000000 >"$work/wrong-pin.txt"
@@ -158,6 +162,8 @@ for executable in "${executables[@]}"; do
   osslsigncode verify -CAfile "$ca/ca.crt" -in "$work/signed-2.5/$executable" >"$work/verify.out" 2>&1 ||
     fail "$executable signed by 2.5 does not verify: $(cat "$work/verify.out")"
 done
+runs=$(wc -l <"$work/osslsigncode-2.5/runs" 2>/dev/null || echo 0)
+[ "$runs" -eq $((1 + ${#executables[@]})) ] || fail "osslsigncode 2.5 ran $runs times"
 
 # The Authenticode hash that osslsigncode puts in a signature, uppercase hex: of an unsigned file
 # as it would sign it (extract-data, osslsigncode 2.8 and later), of a signed one as it checks it.
