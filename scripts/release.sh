@@ -7,6 +7,8 @@
 #   <executable>.exe                             each executable, the same bytes as in the zip
 #   AUTHENTICODE-SHA256                          each executable's Authenticode hash, for hash
 #                                                rules; the same signed or unsigned
+#   staged-package-removal-<version>.cdx.json    the SBOM (CycloneDX): the files, and the runtime
+#                                                pieces in each executable, as in the notices
 #   SHA256SUMS                                   all of the above, for sha256sum -c
 # The same commit gives the same bytes wherever and whenever it is built on a machine with the
 # same Debian packages (CMakeLists.txt says how for the executables; the zip is made below). The
@@ -112,8 +114,10 @@ cp "$src/LICENSE" "$package/"
 cp "$src/docs/deployment.md" "$package/ADMINISTRATOR-GUIDE.md"
 maps=()
 for target in "${targets[@]}"; do maps+=("$build/$target.map"); done
-bash "$src/packaging/third-party-notices.sh" "${maps[@]}" >"$package/THIRD-PARTY-NOTICES.txt" ||
-  die "no third-party notices; nothing was released"
+# The notices and the SBOM are both written from this one list, so they cannot disagree.
+bash "$src/packaging/runtime-components.sh" "${maps[@]}" >"$work/components.tsv" &&
+  bash "$src/packaging/third-party-notices.sh" "$work/components.tsv" \
+    >"$package/THIRD-PARTY-NOTICES.txt" || die "no third-party notices; nothing was released"
 
 if ((${#sign[@]})); then
   bash "$src/packaging/sign-files.sh" "${sign[@]}" "${executables[@]/#/$package/}" ||
@@ -133,7 +137,11 @@ cp "${executables[@]/#/$package/}" "$work/out/"
 # App Control and AppLocker hash rules match this hash, not the file's SHA-256.
 python3 "$src/packaging/authenticode-sha256.py" "${executables[@]/#/$work/out/}" \
   >"$work/out/AUTHENTICODE-SHA256" || die "no Authenticode hashes; nothing was released"
-(cd "$work/out" && sha256sum -- "$name.zip" "${executables[@]}" AUTHENTICODE-SHA256 >SHA256SUMS &&
+sbom=staged-package-removal-$version.cdx.json
+python3 "$src/packaging/sbom.py" --version "$version" --commit "$commit" \
+  --components "$work/components.tsv" "$work/out/$name.zip" "${executables[@]/#/$work/out/}" \
+  >"$work/out/$sbom" || die "no SBOM; nothing was released"
+(cd "$work/out" && sha256sum -- "$name.zip" "${executables[@]}" AUTHENTICODE-SHA256 "$sbom" >SHA256SUMS &&
   sha256sum --quiet -c SHA256SUMS)
 
 mkdir -p "$(dirname "$output")"

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what the builds and tests need on Debian 12, once; safe to repeat.
 set -euo pipefail
+cd "$(dirname "$0")/.."
 
 packages=(
   cmake ninja-build g++
@@ -44,4 +45,17 @@ if dpkg --compare-versions "$osslsigncode_version" lt "$osslsigncode_minimum"; t
   "${sudo_cmd[@]}" apt-get update -qq
   DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq \
     -t bookworm-backports osslsigncode >/dev/null
+fi
+
+# CycloneDX's library and its schema validator, for the tests to validate the release's SBOM:
+# the versions pinned in tests/cyclonedx/package-lock.json, in the git-ignored build/tools/.
+tools=build/tools/cyclonedx
+if ! cmp -s tests/cyclonedx/package-lock.json "$tools/package-lock.json" ||
+   [ ! -d "$tools/node_modules/@cyclonedx/cyclonedx-library" ]; then
+  command -v npm >/dev/null || { echo "setup: npm (Node.js 20 or later) is needed" >&2; exit 1; }
+  echo "Installing CycloneDX's validator into $tools"
+  rm -rf "$tools"
+  mkdir -p "$tools"
+  cp tests/cyclonedx/package.json tests/cyclonedx/package-lock.json "$tools/"
+  (cd "$tools" && npm ci --no-audit --no-fund --loglevel=error >/dev/null)
 fi

@@ -9,6 +9,8 @@
 #   and Debian 12's own osslsigncode (2.5) signs with that key too;
 # - AUTHENTICODE-SHA256 is the digest osslsigncode computes for each executable, unsigned and
 #   signed, and the same for all three releases;
+# - the SBOM is valid CycloneDX (CycloneDX's own library), its files and sums are SHA256SUMS's,
+#   and its runtime components are exactly those THIRD-PARTY-NOTICES.txt names;
 # - a release whose arguments are wrong is refused before it touches the earlier release; one
 #   whose signing fails stops with a clear message and leaves no package behind, nor any
 #   temporary file.
@@ -69,7 +71,8 @@ for file in $(ls "$work/a"); do
 done
 
 case_name="a release holds the zip, each shipped executable, their hashes and sums"
-expected_files=$(printf '%s\n' SHA256SUMS AUTHENTICODE-SHA256 "$name.zip" "${executables[@]}" | sort)
+sbom=staged-package-removal-$version.cdx.json
+expected_files=$(printf '%s\n' SHA256SUMS AUTHENTICODE-SHA256 "$sbom" "$name.zip" "${executables[@]}" | sort)
 [ "$(ls "$work/a" | sort)" = "$expected_files" ] || fail "files: $(ls "$work/a")"
 (cd "$work/a" && sha256sum -c SHA256SUMS) || fail "sha256sum -c failed"
 summed=$(awk '{ print $2 }' "$work/a/SHA256SUMS" | sort)
@@ -193,6 +196,43 @@ for dir in a c d; do
   done
   cmp "$work/a/AUTHENTICODE-SHA256" "$work/$dir/AUTHENTICODE-SHA256" ||
     fail "not the unsigned release's"
+done
+
+# The SBOM, against CycloneDX's schema (its own library, installed by scripts/setup.sh), and
+# against the rest of the release: the project, the files' sums, and the notices' components.
+sbom_facts() {  # sbom_facts SBOM: one line per fact, its fields tab-separated
+  python3 - "$1" <<'PYTHON'
+import json, sys
+bom = json.load(open(sys.argv[1]))
+project = bom["metadata"]["component"]
+print("project", project["name"], project["version"], project["licenses"][0]["license"]["id"], sep="\t")
+for file in bom["components"]:
+    print("file", file["hashes"][0]["content"], file["name"], sep="\t")
+    for piece in file.get("components", []):
+        package = {p["name"]: p["value"] for p in piece["properties"]}["staged-package-removal:debian-package"]
+        print("piece", file["name"], piece["name"], package, piece["version"],
+              piece["licenses"][0]["expression"], sep="\t")
+PYTHON
+}
+notices_facts() {  # notices_facts NOTICES: the pieces each executable holds, as sbom_facts says
+  awk -v OFS='\t' '/^[^ ].* contains:$/ { exe = $1 }
+       /^  [^ ].*: / && exe { piece = substr($0, 3, index($0, ": ") - 3) }
+       /^    from Debian package / { sub(/:$/, "", $5); print "piece", exe, piece, $4, $5 }' "$1"
+}
+for dir in a c d; do
+  case_name="the SBOM of release $dir is valid CycloneDX and agrees with the release"
+  NODE_PATH=$PWD/build/tools/cyclonedx/node_modules node tests/cyclonedx/validate.js \
+    "$work/$dir/$sbom" >"$work/validate.out" 2>&1 || fail "$(cat "$work/validate.out")"
+  sbom_facts "$work/$dir/$sbom" >"$work/sbom.facts" || fail "unreadable SBOM"
+  expected=$( (printf 'project\tstaged-package-removal\t%s\tMIT\n' "$version"
+               sed -n "s/^\([0-9a-f]\{64\}\)  \(.*\)/file\t\1\t\2/p" "$work/$dir/SHA256SUMS" |
+                 grep -v -e $'\tAUTHENTICODE-SHA256$' -e $'\t'"$sbom$") | sort)
+  diff <(grep -v '^piece' "$work/sbom.facts" | sort) <(echo "$expected") >&2 ||
+    fail "the project or the files differ from SHA256SUMS"
+  unzip -p "$work/$dir/$name.zip" "$name/THIRD-PARTY-NOTICES.txt" >"$work/notices.txt"
+  diff <(grep '^piece' "$work/sbom.facts" | cut -f1-5 | sort) \
+       <(notices_facts "$work/notices.txt" | sort) >&2 || fail "its components are not the notices'"
+  [ "$(grep -c '^piece' "$work/sbom.facts")" -ge 4 ] || fail "it lists too few components"
 done
 
 # A release that cannot start: a mistyped argument or a key file that is not there is refused
