@@ -87,6 +87,7 @@ cause_of() {
     *"object not found"* | *"private key was not found"*) echo "no private key on the token at $key_uri" ;;
     *"Wrong password"*) echo "the password does not open $pkcs12" ;;
     *"timestamping failed"*) echo "no time stamp from $timestamp_url" ;;
+    *"Unrecognized file type"*) echo "$("$osslsigncode" --version 2>&1 | head -n1 | sed "s/,.*//") cannot sign this type of file" ;;
     *"PKCS#12"*) echo "cannot use $pkcs12 as a PKCS#12 file" ;;
     *) echo "osslsigncode failed" ;;
   esac

@@ -168,6 +168,20 @@ done
 runs=$(wc -l <"$work/osslsigncode-2.5/runs" 2>/dev/null || echo 0)
 [ "$runs" -eq $((1 + ${#executables[@]})) ] || fail "osslsigncode 2.5 ran $runs times"
 
+# The signing script takes any file osslsigncode can sign: a PowerShell script needs 2.8 or later,
+# which scripts/setup.sh installs, and 2.5 is named when it cannot.
+case_name="a PowerShell script is signed through the token; osslsigncode 2.5 says it cannot"
+printf 'Write-Output "signed"\r\n' >"$work/script.ps1"
+cp "$work/script.ps1" "$work/script-2.5.ps1"
+bash packaging/sign-files.sh "${token[@]}" --pin-file "$token_pin" "$work/script.ps1" 2>"$work/sign.err" ||
+  fail "$(cat "$work/sign.err")"
+osslsigncode verify -CAfile "$ca/ca.crt" -in "$work/script.ps1" >"$work/verify.out" 2>&1 ||
+  fail "the script does not verify: $(cat "$work/verify.out")"
+! OSSLSIGNCODE=$old_osslsigncode bash packaging/sign-files.sh "${token[@]}" --pin-file "$token_pin" \
+  "$work/script-2.5.ps1" 2>"$work/sign.err" || fail "osslsigncode 2.5 signed a script"
+grep -qF "osslsigncode 2.5 cannot sign this type of file" "$work/sign.err" ||
+  fail "2.5 not named: $(cat "$work/sign.err")"
+
 # The Authenticode hash that osslsigncode puts in a signature, uppercase hex: of an unsigned file
 # as it would sign it (extract-data, osslsigncode 2.8 and later), of a signed one as it checks it.
 osslsigncode_digest() {  # osslsigncode_digest FILE
