@@ -5,17 +5,26 @@
 #   staged-package-removal-<version>-win64.zip   the executables, the administrators' guide,
 #                                                LICENSE and THIRD-PARTY-NOTICES.txt
 #   <executable>.exe                             each executable, the same bytes as in the zip
+#   AUTHENTICODE-SHA256                          each executable's Authenticode hash, for hash
+#                                                rules; the same signed or unsigned
+#   staged-package-removal-<version>.cdx.json    the SBOM (CycloneDX): the files, and the runtime
+#                                                pieces in each executable, as in the notices
 #   SHA256SUMS                                   all of the above, for sha256sum -c
 # The same commit gives the same bytes wherever and whenever it is built on a machine with the
 # same Debian packages (CMakeLists.txt says how for the executables; the zip is made below). The
 # output directory holds a release only after a run that succeeded: once the arguments have been
 # checked, any earlier one is removed, and the new one is moved in whole at the end.
 #
-# usage: bash scripts/release.sh [--output DIR]
-#                                [--pkcs12 FILE --password-file FILE [--timestamp-url URL]]
-#   --pkcs12 FILE         sign every executable (Authenticode, SHA-256) with this certificate and
-#                         key; FILE holds them with the certificate's chain, as CAs deliver them
-#   --password-file FILE  FILE holds its password and nothing else (a final newline may follow)
+# usage: bash scripts/release.sh [--output DIR] [KEY [--timestamp-url URL]]
+#   KEY signs everything the release ships that Windows checks signatures of (Authenticode,
+#   SHA-256), with a key from one of two sources (packaging/sign-files.sh):
+#   --pkcs12 FILE --password-file FILE
+#       a PKCS#12 file with the certificate, its chain and key, as an internal CA delivers them;
+#       FILE holds its password and nothing else (a final newline may follow)
+#   --pkcs11-module MODULE --pkcs11-key URI --pkcs11-cert FILE --pin-file FILE
+#       a key on a token or HSM: MODULE the path of its PKCS#11 library, URI the pkcs11: URI
+#       (RFC 7512) of the private key, FILE the certificate with its chain (PEM), and a file
+#       that holds the PIN as the password file does
 #   --timestamp-url URL   have the signatures time-stamped by this RFC 3161 server
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -27,16 +36,17 @@ die() {
 }
 
 output=$root/build/release
-pkcs12="" password_file="" timestamp_url="" wrong=""
+sign=() wrong=""
 while (($#)) && [ -z "$wrong" ]; do
   case $1 in
-    --output | --pkcs12 | --password-file | --timestamp-url)
+    --output | --pkcs12 | --password-file | --pkcs11-module | --pkcs11-key | --pkcs11-cert | \
+      --pin-file | --timestamp-url)
       if (($# < 2)); then wrong="$1 needs a value"; break; fi
       case $1 in
         --output) output=$(realpath -m -- "$2") ;;
-        --pkcs12) pkcs12=$(realpath -m -- "$2") ;;
-        --password-file) password_file=$(realpath -m -- "$2") ;;
-        --timestamp-url) timestamp_url=$2 ;;
+        --pkcs11-key | --timestamp-url) sign+=("$1" "$2") ;;
+        # Made absolute here: the signing runs in another directory.
+        *) sign+=("$1" "$(realpath -m -- "$2")") ;;
       esac
       shift 2
       ;;
@@ -47,21 +57,13 @@ while (($#)) && [ -z "$wrong" ]; do
     *) wrong="unknown argument $1 (see --help)" ;;
   esac
 done
-if [ -z "$wrong" ] && { [ -n "$pkcs12" ] || [ -n "$password_file" ]; } &&
-   { [ -z "$pkcs12" ] || [ -z "$password_file" ]; }; then
-  wrong="--pkcs12 and --password-file go together"
-fi
-if [ -z "$wrong" ] && [ -n "$timestamp_url" ] && [ -z "$pkcs12" ]; then
-  wrong="--timestamp-url needs --pkcs12 and --password-file"
-fi
 
 # A run that cannot start (a mistyped argument, a key file that is not there) leaves an earlier
-# release as it was: nothing has been attempted that it could be taken for.
+# release as it was: nothing has been attempted that it could be taken for. The signing script
+# of the commit being released says what a complete key is.
 [ -z "$wrong" ] || die "$wrong; nothing was released"
-if [ -n "$pkcs12" ]; then
-  [ -f "$pkcs12" ] && [ -r "$pkcs12" ] || die "cannot read the PKCS#12 file $pkcs12; nothing was released"
-  [ -f "$password_file" ] && [ -r "$password_file" ] ||
-    die "cannot read the password file $password_file; nothing was released"
+if ((${#sign[@]})) && ! said=$(bash <(git show HEAD:packaging/sign-files.sh) --check "${sign[@]}" 2>&1); then
+  die "${said#sign-files: }; nothing was released"
 fi
 # From here on, whatever happens, no earlier release is left to be taken for this one. Only a
 # directory that holds a release (or nothing) is removed: --output may be mistyped.
@@ -112,13 +114,13 @@ cp "$src/LICENSE" "$package/"
 cp "$src/docs/deployment.md" "$package/ADMINISTRATOR-GUIDE.md"
 maps=()
 for target in "${targets[@]}"; do maps+=("$build/$target.map"); done
-bash "$src/packaging/third-party-notices.sh" "${maps[@]}" >"$package/THIRD-PARTY-NOTICES.txt" ||
-  die "no third-party notices; nothing was released"
+# The notices and the SBOM are both written from this one list, so they cannot disagree.
+bash "$src/packaging/runtime-components.sh" "${maps[@]}" >"$work/components.tsv" &&
+  bash "$src/packaging/third-party-notices.sh" "$work/components.tsv" \
+    >"$package/THIRD-PARTY-NOTICES.txt" || die "no third-party notices; nothing was released"
 
-if [ -n "$pkcs12" ]; then
-  sign=(--pkcs12 "$pkcs12" --password-file "$password_file")
-  [ -z "$timestamp_url" ] || sign+=(--timestamp-url "$timestamp_url")
-  bash "$src/packaging/sign-executables.sh" "${sign[@]}" "${executables[@]/#/$package/}" ||
+if ((${#sign[@]})); then
+  bash "$src/packaging/sign-files.sh" "${sign[@]}" "${executables[@]/#/$package/}" ||
     die "signing failed; nothing was released"
 fi
 
@@ -132,7 +134,14 @@ find "$work/package" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
   TZ=UTC zip -X -D -9 -q -@ "$work/out/$name.zip")
 
 cp "${executables[@]/#/$package/}" "$work/out/"
-(cd "$work/out" && sha256sum -- "$name.zip" "${executables[@]}" >SHA256SUMS &&
+# App Control and AppLocker hash rules match this hash, not the file's SHA-256.
+python3 "$src/packaging/authenticode-sha256.py" "${executables[@]/#/$work/out/}" \
+  >"$work/out/AUTHENTICODE-SHA256" || die "no Authenticode hashes; nothing was released"
+sbom=staged-package-removal-$version.cdx.json
+python3 "$src/packaging/sbom.py" --version "$version" --commit "$commit" \
+  --components "$work/components.tsv" "$work/out/$name.zip" "${executables[@]/#/$work/out/}" \
+  >"$work/out/$sbom" || die "no SBOM; nothing was released"
+(cd "$work/out" && sha256sum -- "$name.zip" "${executables[@]}" AUTHENTICODE-SHA256 "$sbom" >SHA256SUMS &&
   sha256sum --quiet -c SHA256SUMS)
 
 mkdir -p "$(dirname "$output")"
@@ -140,10 +149,11 @@ rm -rf "$partial"
 cp -R "$work/out" "$partial"
 mv "$partial" "$output"
 
-if [ -n "$pkcs12" ]; then
-  how="signed${timestamp_url:+ and time-stamped by $timestamp_url}"
-else
-  how="unsigned"
-fi
+case " ${sign[*]-} " in
+  *" --pkcs12 "*) how="signed with a PKCS#12 key" ;;
+  *" --pkcs11-module "*) how="signed with a key on a PKCS#11 token" ;;
+  *) how=unsigned ;;
+esac
+[[ " ${sign[*]-} " != *" --timestamp-url "* ]] || how+=", time-stamped"
 echo "release: $name from commit $commit, $how, in $output:"
 sed 's/^/  /' "$output/SHA256SUMS"

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The built product signed as a release signs it (packaging/sign-executables.sh) with a throw-away
+# The built product signed as a release signs it (packaging/sign-files.sh) with a throw-away
 # CA and code-signing certificate (tests/throwaway_ca.sh), then checked three ways:
 # - osslsigncode verify accepts it against that CA only, and rejects a copy with one byte changed;
 # - removing the signature gives back exactly the unsigned bytes, so the reproducibility check of

@@ -5,7 +5,12 @@
 # - a release holds what it should, and sha256sum -c passes in it;
 # - a signed release (throw-away CA, tests/throwaway_ca.sh; time-stamped by a local RFC 3161
 #   server, tests/timestamp_server.py) verifies against that CA, and removing its signatures gives
-#   back the unsigned release's executables;
+#   back the unsigned release's executables; so does one signed with a key on a SoftHSM2 token,
+#   and Debian 12's own osslsigncode (2.5) signs with that key too;
+# - AUTHENTICODE-SHA256 is the digest osslsigncode computes for each executable, unsigned and
+#   signed, and the same for all three releases;
+# - the SBOM is valid CycloneDX (CycloneDX's own library), its files and sums are SHA256SUMS's,
+#   and its runtime components are exactly those THIRD-PARTY-NOTICES.txt names;
 # - a release whose arguments are wrong is refused before it touches the earlier release; one
 #   whose signing fails stops with a clear message and leaves no package behind, nor any
 #   temporary file.
@@ -65,8 +70,9 @@ for file in $(ls "$work/a"); do
   fi
 done
 
-case_name="a release holds the zip, each shipped executable and their sums"
-expected_files=$(printf '%s\n' SHA256SUMS "$name.zip" "${executables[@]}" | sort)
+case_name="a release holds the zip, each shipped executable, their hashes and sums"
+sbom=staged-package-removal-$version.cdx.json
+expected_files=$(printf '%s\n' SHA256SUMS AUTHENTICODE-SHA256 "$sbom" "$name.zip" "${executables[@]}" | sort)
 [ "$(ls "$work/a" | sort)" = "$expected_files" ] || fail "files: $(ls "$work/a")"
 (cd "$work/a" && sha256sum -c SHA256SUMS) || fail "sha256sum -c failed"
 summed=$(awk '{ print $2 }' "$work/a/SHA256SUMS" | sort)
@@ -94,24 +100,153 @@ for _ in $(seq 100); do [ -s "$work/tsa-port" ] && break; sleep 0.1; done
 [ -s "$work/tsa-port" ] || { echo "the time-stamp server did not start" >&2; exit 1; }
 timestamp_url=http://127.0.0.1:$(cat "$work/tsa-port")/
 
+# verify_signed_release DIR [TSA]: each executable in release DIR verifies against the CA (and
+# its time stamp too, if TSA), is the one in the zip, and without its signature is the unsigned
+# release's.
+verify_signed_release() {
+  local dir=$1 executable unsigned
+  (cd "$dir" && sha256sum -c SHA256SUMS) || fail "sha256sum -c failed"
+  for executable in "${executables[@]}"; do
+    osslsigncode verify -CAfile "$ca/ca.crt" -TSA-CAfile "$ca/ca.crt" -in "$dir/$executable" \
+      >"$work/verify.out" 2>&1 || fail "$executable does not verify: $(cat "$work/verify.out")"
+    [ -z "${2:-}" ] || grep -q "Timestamp Server Signature verification: ok" "$work/verify.out" ||
+      fail "$executable has no verified time stamp: $(cat "$work/verify.out")"
+    unzip -p "$dir/$name.zip" "$name/$executable" | cmp - "$dir/$executable" ||
+      fail "$executable in the zip is not the signed one"
+    # A fresh output each time: osslsigncode 2.5 will not write over a file.
+    unsigned=$work/unsigned-$(basename "$dir")-$executable
+    osslsigncode remove-signature -in "$dir/$executable" -out "$unsigned" >/dev/null ||
+      fail "osslsigncode remove-signature failed on $executable"
+    cmp "$unsigned" "$work/a/$executable" ||
+      fail "$executable without its signature is not the unsigned release's"
+  done
+}
+
 case_name="a signed, time-stamped release verifies against its CA and unsigns to the unsigned one"
 signing=(--pkcs12 "$ca/signer.p12" --password-file "$ca/password.txt")
 release "$work/c" "${signing[@]}" --timestamp-url "$timestamp_url" ||
   fail "signed release: $(cat "$work/release.log")"
-(cd "$work/c" && sha256sum -c SHA256SUMS) || fail "sha256sum -c failed"
+verify_signed_release "$work/c" with-timestamp
+
+# A key made on a SoftHSM2 token, as a hardware key would be: it never exists as a file.
+make_throwaway_token "$ca"
+token=(--pkcs11-module "$token_module" --pkcs11-key "$token_key" --pkcs11-cert "$token_cert")
+case_name="a release signed with a key on a PKCS#11 token verifies and unsigns to the unsigned one"
+release "$work/d" "${token[@]}" --pin-file "$token_pin" || fail "token release: $(cat "$work/release.log")"
+verify_signed_release "$work/d"
+grep -q "signed with a key on a PKCS#11 token" "$work/release.log" ||
+  fail "the release does not say how it was signed: $(cat "$work/release.log")"
+
+# Debian 12's own osslsigncode (2.5), unpacked beside the installed one: PKCS#11 signing has to
+# work with what a Debian 12 machine has without backports too.
+case_name="osslsigncode 2.5 signs through the token, and names a wrong PIN"
+mkdir "$work/osslsigncode-2.5"
+(cd "$work/osslsigncode-2.5" && apt-get download -q osslsigncode=2.5-4 >/dev/null 2>&1 &&
+  dpkg -x osslsigncode_2.5-4_amd64.deb .) || fail "cannot fetch Debian's osslsigncode 2.5-4"
+"$work/osslsigncode-2.5/usr/bin/osslsigncode" --version 2>&1 | grep -q "^osslsigncode 2\.5," ||
+  fail "not osslsigncode 2.5: $("$work/osslsigncode-2.5/usr/bin/osslsigncode" --version 2>&1 | head -n1)"
+# Counts its runs, to see that the signing script ran this one and not the installed one.
+old_osslsigncode=$work/osslsigncode-2.5/run
+printf '#!/bin/sh\necho >>"%s/runs"\nexec "%s/usr/bin/osslsigncode" "$@"\n' \
+  "$work/osslsigncode-2.5" "$work/osslsigncode-2.5" >"$old_osslsigncode"
+chmod +x "$old_osslsigncode"
+mkdir "$work/signed-2.5"
+cp "${executables[@]/#/$work/a/}" "$work/signed-2.5/"
+printf '%s\n' 00000000 >"$work/wrong-pin.txt"
+if OSSLSIGNCODE=$old_osslsigncode bash packaging/sign-files.sh "${token[@]}" \
+     --pin-file "$work/wrong-pin.txt" "$work/signed-2.5/${executables[0]}" 2>"$work/sign.err"; then
+  fail "a wrong PIN signed"
+fi
+grep -qF "the PIN in $work/wrong-pin.txt does not open the token" "$work/sign.err" ||
+  fail "no word of the PIN: $(cat "$work/sign.err")"
+OSSLSIGNCODE=$old_osslsigncode bash packaging/sign-files.sh "${token[@]}" --pin-file "$token_pin" \
+  "${executables[@]/#/$work/signed-2.5/}" 2>"$work/sign.err" || fail "$(cat "$work/sign.err")"
 for executable in "${executables[@]}"; do
-  osslsigncode verify -CAfile "$ca/ca.crt" -TSA-CAfile "$ca/ca.crt" -in "$work/c/$executable" \
-    >"$work/verify.out" 2>&1 || fail "$executable does not verify: $(cat "$work/verify.out")"
-  grep -q "Timestamp Server Signature verification: ok" "$work/verify.out" ||
-    fail "$executable has no verified time stamp: $(cat "$work/verify.out")"
-  unzip -p "$work/c/$name.zip" "$name/$executable" | cmp - "$work/c/$executable" ||
-    fail "$executable in the zip is not the signed one"
-  # A fresh output each time: osslsigncode 2.5 will not write over a file.
-  unsigned=$work/unsigned-$executable
-  osslsigncode remove-signature -in "$work/c/$executable" -out "$unsigned" >/dev/null ||
-    fail "osslsigncode remove-signature failed on $executable"
-  cmp "$unsigned" "$work/a/$executable" ||
-    fail "$executable without its signature is not the unsigned release's"
+  osslsigncode verify -CAfile "$ca/ca.crt" -in "$work/signed-2.5/$executable" >"$work/verify.out" 2>&1 ||
+    fail "$executable signed by 2.5 does not verify: $(cat "$work/verify.out")"
+done
+runs=$(wc -l <"$work/osslsigncode-2.5/runs" 2>/dev/null || echo 0)
+[ "$runs" -eq $((1 + ${#executables[@]})) ] || fail "osslsigncode 2.5 ran $runs times"
+
+# The signing script takes any file osslsigncode can sign: a PowerShell script needs 2.8 or later,
+# which scripts/setup.sh installs, and 2.5 is named when it cannot.
+case_name="a PowerShell script is signed through the token; osslsigncode 2.5 says it cannot"
+printf 'Write-Output "signed"\r\n' >"$work/script.ps1"
+cp "$work/script.ps1" "$work/script-2.5.ps1"
+bash packaging/sign-files.sh "${token[@]}" --pin-file "$token_pin" "$work/script.ps1" 2>"$work/sign.err" ||
+  fail "$(cat "$work/sign.err")"
+osslsigncode verify -CAfile "$ca/ca.crt" -in "$work/script.ps1" >"$work/verify.out" 2>&1 ||
+  fail "the script does not verify: $(cat "$work/verify.out")"
+! OSSLSIGNCODE=$old_osslsigncode bash packaging/sign-files.sh "${token[@]}" --pin-file "$token_pin" \
+  "$work/script-2.5.ps1" 2>"$work/sign.err" || fail "osslsigncode 2.5 signed a script"
+grep -qF "osslsigncode 2.5 cannot sign this type of file" "$work/sign.err" ||
+  fail "2.5 not named: $(cat "$work/sign.err")"
+
+# The Authenticode hash that osslsigncode puts in a signature, uppercase hex: of an unsigned file
+# as it would sign it (extract-data, osslsigncode 2.8 and later), of a signed one as it checks it.
+osslsigncode_digest() {  # osslsigncode_digest FILE
+  if osslsigncode verify -in "$1" >"$work/verify.out" 2>&1 ||
+     grep -q "^Calculated message digest" "$work/verify.out"; then
+    sed -n 's/^Calculated message digest *: *\([0-9A-F]*\).*/\1/p' "$work/verify.out"
+  else
+    rm -f "$work/data.der"
+    osslsigncode extract-data -h sha256 -in "$1" -out "$work/data.der" >/dev/null &&
+      openssl asn1parse -inform DER -in "$work/data.der" |
+      sed -n 's/.*prim: OCTET STRING *\[HEX DUMP\]:\([0-9A-F]\{64\}\)$/\1/p' | tail -n1
+  fi
+}
+
+# Hash rules are written from AUTHENTICODE-SHA256 without the files in hand: it has to be the
+# hash Windows computes, and the same whichever way the release was signed.
+for dir in a c d; do
+  case_name="AUTHENTICODE-SHA256 of release $dir is osslsigncode's digest of each executable"
+  [ "$(awk '{ print $2 }' "$work/$dir/AUTHENTICODE-SHA256")" = "$(printf '%s\n' "${executables[@]}")" ] ||
+    fail "it names: $(awk '{ print $2 }' "$work/$dir/AUTHENTICODE-SHA256")"
+  for executable in "${executables[@]}"; do
+    listed=$(awk -v name="$executable" '$2 == name { print toupper($1) }' "$work/$dir/AUTHENTICODE-SHA256")
+    computed=$(osslsigncode_digest "$work/$dir/$executable")
+    [ ${#computed} -eq 64 ] && [ "$listed" = "$computed" ] ||
+      fail "$executable: listed $listed, osslsigncode ${computed:-said $(cat "$work/verify.out")}"
+  done
+  cmp "$work/a/AUTHENTICODE-SHA256" "$work/$dir/AUTHENTICODE-SHA256" ||
+    fail "not the unsigned release's"
+done
+
+# The SBOM, against CycloneDX's schema (its own library, installed by scripts/setup.sh), and
+# against the rest of the release: the project, the files' sums, and the notices' components.
+sbom_facts() {  # sbom_facts SBOM: one line per fact, its fields tab-separated
+  python3 - "$1" <<'PYTHON'
+import json, sys
+bom = json.load(open(sys.argv[1]))
+project = bom["metadata"]["component"]
+print("project", project["name"], project["version"], project["licenses"][0]["license"]["id"], sep="\t")
+for file in bom["components"]:
+    print("file", file["hashes"][0]["content"], file["name"], sep="\t")
+    for piece in file.get("components", []):
+        package = {p["name"]: p["value"] for p in piece["properties"]}["staged-package-removal:debian-package"]
+        print("piece", file["name"], piece["name"], package, piece["version"],
+              piece["licenses"][0]["expression"], sep="\t")
+PYTHON
+}
+notices_facts() {  # notices_facts NOTICES: the pieces each executable holds, as sbom_facts says
+  awk -v OFS='\t' '/^[^ ].* contains:$/ { exe = $1 }
+       /^  [^ ].*: / && exe { piece = substr($0, 3, index($0, ": ") - 3) }
+       /^    from Debian package / { sub(/:$/, "", $5); print "piece", exe, piece, $4, $5 }' "$1"
+}
+for dir in a c d; do
+  case_name="the SBOM of release $dir is valid CycloneDX and agrees with the release"
+  NODE_PATH=$PWD/build/tools/cyclonedx/node_modules node tests/cyclonedx/validate.js \
+    "$work/$dir/$sbom" >"$work/validate.out" 2>&1 || fail "$(cat "$work/validate.out")"
+  sbom_facts "$work/$dir/$sbom" >"$work/sbom.facts" || fail "unreadable SBOM"
+  expected=$( (printf 'project\tstaged-package-removal\t%s\tMIT\n' "$version"
+               sed -n "s/^\([0-9a-f]\{64\}\)  \(.*\)/file\t\1\t\2/p" "$work/$dir/SHA256SUMS" |
+                 grep -v -e $'\tAUTHENTICODE-SHA256$' -e $'\t'"$sbom$") | sort)
+  diff <(grep -v '^piece' "$work/sbom.facts" | sort) <(echo "$expected") >&2 ||
+    fail "the project or the files differ from SHA256SUMS"
+  unzip -p "$work/$dir/$name.zip" "$name/THIRD-PARTY-NOTICES.txt" >"$work/notices.txt"
+  diff <(grep '^piece' "$work/sbom.facts" | cut -f1-5 | sort) \
+       <(notices_facts "$work/notices.txt" | sort) >&2 || fail "its components are not the notices'"
+  [ "$(grep -c '^piece' "$work/sbom.facts")" -ge 4 ] || fail "it lists too few components"
 done
 
 # A release that cannot start: a mistyped argument or a key file that is not there is refused
@@ -122,6 +257,10 @@ refused=(
   "a missing PKCS#12 file|cannot read the PKCS#12 file $work/nothing.p12|--pkcs12 $work/nothing.p12 --password-file $ca/password.txt"
   "a missing password file|cannot read the password file $work/nothing.txt|--pkcs12 $ca/signer.p12 --password-file $work/nothing.txt"
   "--pkcs12 without --password-file|--pkcs12 and --password-file go together|--pkcs12 $ca/signer.p12"
+  "a missing PKCS#11 module|cannot read the PKCS#11 module $work/nothing.so|--pkcs11-module $work/nothing.so --pkcs11-key $token_key --pkcs11-cert $token_cert --pin-file $token_pin"
+  "a key that is not a pkcs11: URI|--pkcs11-key takes a pkcs11: URI|--pkcs11-module $token_module --pkcs11-key $ca/signer.p12 --pkcs11-cert $token_cert --pin-file $token_pin"
+  "--pkcs11-module without a PIN file|--pkcs11-module, --pkcs11-key, --pkcs11-cert and --pin-file go together|--pkcs11-module $token_module --pkcs11-key $token_key --pkcs11-cert $token_cert"
+  "two keys|give one key|--pkcs12 $ca/signer.p12 --password-file $ca/password.txt --pkcs11-module $token_module"
 )
 for entry in "${refused[@]}"; do
   IFS='|' read -r what message options <<<"$entry"
@@ -143,6 +282,9 @@ done
 failing=(
   "a wrong password|signing ${executables[0]} failed: the password does not open|--pkcs12 $ca/signer.p12 --password-file $work/wrong-password.txt"
   "an unreachable time-stamp server|signing ${executables[0]} failed: no time stamp from http://127.0.0.1:9/|--pkcs12 $ca/signer.p12 --password-file $ca/password.txt --timestamp-url http://127.0.0.1:9/"
+  "a wrong PIN|signing ${executables[0]} failed: the PIN in $work/wrong-pin.txt does not open the token|${token[*]} --pin-file $work/wrong-pin.txt"
+  "a URI that names no key|signing ${executables[0]} failed: no private key on the token at ${token_key/code-signer/nobody}|--pkcs11-module $token_module --pkcs11-key ${token_key/code-signer/nobody} --pkcs11-cert $token_cert --pin-file $token_pin"
+  "a file that is no PKCS#11 module|signing ${executables[0]} failed: cannot load $ca/ca.crt as a PKCS#11 module|--pkcs11-module $ca/ca.crt --pkcs11-key $token_key --pkcs11-cert $token_cert --pin-file $token_pin"
 )
 for entry in "${failing[@]}"; do
   IFS='|' read -r what message options <<<"$entry"

@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# packaging/third-party-notices.sh on the Windows build's own linker maps: it names the runtime
-# pieces that each link really took in, gives each licence text once, and stops on an input that
-# no notice covers.
+# packaging/runtime-components.sh and third-party-notices.sh, as a release runs them, on the
+# Windows build's own linker maps: the notices name the runtime pieces that each link really
+# took in, give each licence text once, and the components stop on an input that no notice
+# covers.
 #
-# usage: third_party_notices_test.sh NOTICES_SCRIPT BUILD_DIR
+# usage: third_party_notices_test.sh PACKAGING_DIR BUILD_DIR
 set -euo pipefail
 set -f  # the patterns below are regexes, never file names
-script=$1
+packaging=$1
 build=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -76,8 +77,10 @@ for entry in "${cases[@]}"; do
   name=$(trim "$name")
   failed=0
   read -ra map_list <<<"$maps"
+  rm -f "$work/out"
   set +e
-  bash "$script" "${map_list[@]}" >"$work/out" 2>"$work/err"
+  bash "$packaging/runtime-components.sh" "${map_list[@]}" >"$work/components" 2>"$work/err" &&
+    bash "$packaging/third-party-notices.sh" "$work/components" >"$work/out" 2>>"$work/err"
   actual=$?
   set -e
   cat "$work/err" >>"$work/out"

@@ -6,6 +6,7 @@
 #   password.txt  signer.p12's password, and a newline
 #   tsa.cnf       an `openssl ts -reply` configuration that signs with a time-stamping
 #                 certificate of the CA (tsa.crt, tsa.key), for tests/timestamp_server.py
+# make_throwaway_token DIR then adds a SoftHSM2 token in DIR/token whose key the CA certified.
 # Nothing of it outlives DIR; nothing secret is committed.
 make_throwaway_ca() {
   local dir=$1 name
@@ -28,14 +29,44 @@ make_throwaway_ca() {
     >"$dir/tsa.cnf"
 }
 
-# issue_from_ca DIR NAME SUBJECT EXTENDED_KEY_USAGE: DIR/NAME.key and DIR/NAME.crt, issued by
-# DIR/ca.
+# make_throwaway_token DIR (after make_throwaway_ca DIR): a SoftHSM2 token of its own, in
+# DIR/token, holding an RSA-3072 key made on the token, so that it never exists as a file, and
+# the CA's code-signing certificate for it. Exports SOFTHSM2_CONF, which tells SoftHSM2 (in
+# whatever process loads it) where the token is, and sets:
+#   token_module  the PKCS#11 library;  token_key  the key's pkcs11: URI;
+#   token_cert    the certificate and the CA's (PEM);  token_pin  a file holding the PIN.
+make_throwaway_token() {
+  local dir=$1
+  token_module=/usr/lib/softhsm/libsofthsm2.so   # where Debian's libsofthsm2 puts it
+  token_key="pkcs11:token=spr-throwaway;object=code-signer;type=private"
+  token_cert=$dir/token-chain.pem
+  token_pin=$dir/pin.txt
+  mkdir "$dir/token"
+  printf 'directories.tokendir = %s\nobjectstore.backend = file\nlog.level = ERROR\n' \
+    "$dir/token" >"$dir/softhsm2.conf"
+  export SOFTHSM2_CONF=$dir/softhsm2.conf
+  local pin=$RANDOM$RANDOM
+  printf '%s\n' "$pin" >"$token_pin"
+  softhsm2-util --init-token --free --label spr-throwaway --pin "$pin" --so-pin "$RANDOM$RANDOM" \
+    >/dev/null
+  pkcs11-tool --module "$token_module" --token-label spr-throwaway --login --pin "$pin" \
+    --keypairgen --key-type rsa:3072 --label code-signer --id 01 >/dev/null
+  # The certificate request is signed on the token, through OpenSSL's PKCS#11 engine.
+  PKCS11_MODULE_PATH=$token_module openssl req -new -engine pkcs11 -keyform engine \
+    -key "$token_key;pin-value=$pin" -subj "/CN=Throw-away token code signer" \
+    -out "$dir/token-signer.csr" 2>/dev/null
+  issue_from_ca "$dir" token-signer "" codeSigning "$dir/token-signer.csr"
+  cat "$dir/token-signer.crt" "$dir/ca.crt" >"$token_cert"
+}
+
+# issue_from_ca DIR NAME SUBJECT EXTENDED_KEY_USAGE [CSR]: DIR/NAME.crt, issued by DIR/ca, for
+# the key of the request CSR, else for a new key DIR/NAME.key.
 issue_from_ca() {
   local dir=$1 name=$2
-  openssl req -newkey rsa:2048 -nodes -subj "/CN=$3" \
+  [ -n "${5:-}" ] || openssl req -newkey rsa:2048 -nodes -subj "/CN=$3" \
     -keyout "$dir/$name.key" -out "$dir/$name.csr" 2>/dev/null
   printf 'basicConstraints=critical,CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=%s\n' \
     "$4" >"$dir/$name.ext"
-  openssl x509 -req -days 2 -in "$dir/$name.csr" -CA "$dir/ca.crt" -CAkey "$dir/ca.key" \
+  openssl x509 -req -days 2 -in "${5:-$dir/$name.csr}" -CA "$dir/ca.crt" -CAkey "$dir/ca.key" \
     -CAcreateserial -extfile "$dir/$name.ext" -out "$dir/$name.crt" 2>/dev/null
 }

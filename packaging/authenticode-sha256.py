@@ -1,0 +1,98 @@
+#!/usr/bin/env python3
+"""Prints the Authenticode SHA-256 of PE files, in sha256sum's layout ("<hex>  <name>").
+
+That is the PE image hash that App Control for Business and AppLocker hash rules match: it leaves
+out the header's checksum, the certificate table's directory entry and the certificate table,
+so a file has the same one signed and unsigned. Computed as Microsoft's "Windows Authenticode
+Portable Executable Signature Format" says ("Calculating the PE Image Hash"): the headers without
+those two fields, then each section's raw data in file order, then whatever follows the last
+section but the certificate table. One reading is added, where the specification is silent: a
+section's size in the file is its SizeOfRawData rounded up to FileAlignment, as the PE format
+requires it to be and as Windows' loader reads it. GNU ld writes the resource section's size
+unrounded, and without the rounding the padding after it would be left out of the hash, unlike
+Windows and osslsigncode, which hash it.
+
+usage: authenticode-sha256.py PE_FILE...
+"""
+import hashlib
+import os
+import struct
+import sys
+
+PE32, PE32_PLUS = 0x10B, 0x20B
+CERTIFICATE_TABLE = 4  # its index among the optional header's data directories
+
+
+class NotAnImage(Exception):
+    pass
+
+
+def unpack(fmt, data, offset):
+    if offset < 0 or offset + struct.calcsize(fmt) > len(data):
+        raise NotAnImage(f"truncated at offset {offset}")
+    return struct.unpack_from(fmt, data, offset)
+
+
+def image_hash(data):
+    (pe,) = unpack("<I", data, 0x3C)
+    if data[:2] != b"MZ" or data[pe:pe + 4] != b"PE\0\0":
+        raise NotAnImage("no MZ and PE signatures")
+    sections, optional_size = unpack("<H12xH", data, pe + 6)
+    optional = pe + 24
+    (magic,) = unpack("<H", data, optional)
+    if magic not in (PE32, PE32_PLUS):
+        raise NotAnImage(f"optional header magic {magic:#x}")
+    (file_alignment,) = unpack("<I", data, optional + 36)
+    (headers_size,) = unpack("<I", data, optional + 60)
+    checksum = optional + 64
+    directories = optional + (96 if magic == PE32 else 112)
+    (directory_count,) = unpack("<I", data, directories - 4)
+    if directory_count <= CERTIFICATE_TABLE:
+        raise NotAnImage("no certificate table directory entry")
+    certificate_entry = directories + 8 * CERTIFICATE_TABLE
+    # Unlike every other directory, this one gives a file offset, not an address in the image.
+    certificate_offset, certificate_size = unpack("<II", data, certificate_entry)
+    if certificate_size and certificate_offset + certificate_size != len(data):
+        raise NotAnImage("the certificate table is not at the end of the file")
+    if headers_size > len(data) or certificate_entry + 8 > headers_size:
+        raise NotAnImage("headers larger than the file")
+
+    digest = hashlib.sha256()
+    digest.update(data[:checksum])
+    digest.update(data[checksum + 4:certificate_entry])
+    digest.update(data[certificate_entry + 8:headers_size])
+    hashed = headers_size
+    table = optional + optional_size
+    raw = []
+    for i in range(sections):
+        raw_size, raw_offset = unpack("<II", data, table + 40 * i + 16)
+        if raw_size:
+            aligned = -(-raw_size // file_alignment) * file_alignment if file_alignment else raw_size
+            raw.append((raw_offset, min(aligned, len(data) - certificate_size - raw_offset)))
+    for raw_offset, raw_size in sorted(raw):
+        if raw_offset + raw_size > len(data):
+            raise NotAnImage("a section runs past the end of the file")
+        digest.update(data[raw_offset:raw_offset + raw_size])
+        hashed += raw_size
+    # Past the last section (an overlay, alignment the signer added), up to the certificates.
+    remaining = len(data) - certificate_size - hashed
+    if remaining < 0:
+        raise NotAnImage("sections overlap the headers or one another")
+    digest.update(data[hashed:hashed + remaining])
+    return digest.hexdigest()
+
+
+def main(paths):
+    if not paths:
+        sys.exit("usage: authenticode-sha256.py PE_FILE...")
+    for path in paths:
+        with open(path, "rb") as file:
+            data = file.read()
+        try:
+            print(f"{image_hash(data)}  {os.path.basename(path)}")
+        except NotAnImage as error:
+            sys.exit(f"authenticode-sha256: {path}: not a PE image Windows would load: {error}")
+
+
+if __name__ == "__main__":
+    main(sys.argv[1:])
