@@ -9,6 +9,7 @@ packages=(
   wine wine64
   clang libclang-rt-14-dev
   git zip unzip openssl osslsigncode python3
+  wixl msitools gir1.2-libmsi-1.0 python3-gi
 )
 
 missing=()
