@@ -10,7 +10,10 @@
 #   condition) and changes nothing;
 # - /x by package and by product code removes the files, the folder and the registration;
 # - without Wine: the tables hold no custom action, service, shortcut or registry row, every
-#   component is 64-bit, the summary says x64, and the downgrade condition carries its message.
+#   component is 64-bit, the summary says x64, and the downgrade condition carries its message;
+#   the deployment scripts (packaging/deploy/) are ASCII, so UTF-8 and the same text under any
+#   code page, and every path they name under $env:ProgramW6432 is one the package installs
+#   (and, under Wine, is there after the install).
 # The packages are built from the build's executables, as scripts/release.sh builds the release's
 # (tests/release_test.sh checks that the release's package holds the release's executables).
 #
@@ -80,6 +83,23 @@ rows "$work/older.msi" LaunchCondition | grep -qx $'NOT WIX_DOWNGRADE_DETECTED\t
   fail "launch conditions: $(rows "$work/older.msi" LaunchCondition)"
 [ "$(property "$work/older.msi" ALLUSERS)" = 1 ] || fail "not per-machine"
 [ "$older_code" != "$newer_code" ] || fail "two versions share the product code $older_code"
+
+case_name="the deployment scripts name the paths the package installs"
+# ProgramW6432 is the 64-bit Program Files folder, ProgramFiles64Folder ("WOW64 Implementation
+# Details"; "ProgramFiles64Folder property").
+install_dir=$(rows "$work/older.msi" Directory | awk -F'\t' '$1 == "INSTALLDIR" && $2 == "ProgramFiles64Folder" { sub(/.*\|/, "", $3); print $3 }')
+packaged_paths=$(rows "$work/older.msi" File | awk -F'\t' -v dir="$install_dir" '{ sub(/.*\|/, "", $3); print dir "\\" $3 }')
+script_paths=()
+for script in packaging/deploy/*.ps1; do
+  ! LC_ALL=C grep -q '[^ -~'$'\r''	]' "$script" || fail "$script is not ASCII"
+  named=$(LC_ALL=C grep -o "\$env:ProgramW6432 '[^']*'" "$script" | sed "s/.* '\(.*\)'/\1/")
+  [ -n "$named" ] || fail "$script names no path under \$env:ProgramW6432"
+  while IFS= read -r path; do
+    [ -n "$path" ] || continue
+    grep -qxF -- "$path" <<<"$packaged_paths" || fail "$script names $path, which the package does not install"
+    script_paths+=("$path")
+  done <<<"$named"
+done
 
 # A pristine prefix, made once and copied for each case: a copy of a prefix that nothing has run
 # in is what wineboot --init would make again, in a fraction of the time.
@@ -156,6 +176,9 @@ installed_files_are "$work/older"
 [ "$(arp_value "$older_code" DisplayName)" = "Staged Package Removal" ] || fail "no name"
 [ "$(arp_value "$older_code" DisplayVersion)" = "$version" ] || fail "no version"
 [ "$(arp_value "$older_code" Publisher)" = "The staged-package-removal authors" ] || fail "no publisher"
+for path in "${script_paths[@]}"; do
+  [ -f "$WINEPREFIX/drive_c/Program Files/${path//\\//}" ] || fail "a deployment script's $path is not there"
+done
 
 case_name="the installed check reports a staged machine and the installed removal cleans it"
 stage_machine
