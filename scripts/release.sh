@@ -5,6 +5,9 @@
 #   staged-package-removal-<version>-win64.zip   the executables, the administrators' guide,
 #                                                LICENSE and THIRD-PARTY-NOTICES.txt
 #   <executable>.exe                             each executable, the same bytes as in the zip
+#   staged-package-removal-<version>-x64.msi     the Windows Installer package of those executables
+#                                                (packaging/build-msi.sh)
+#   deploy/*.ps1                                 the scripts for deployment tools, also in the zip
 #   SHA256SUMS                                   all of the above, for sha256sum -c
 # The same commit gives the same bytes wherever and whenever it is built on a machine with the
 # same Debian packages (CMakeLists.txt says how for the executables; the zip is made below). The
@@ -13,8 +16,9 @@
 #
 # usage: bash scripts/release.sh [--output DIR]
 #                                [--pkcs12 FILE --password-file FILE [--timestamp-url URL]]
-#   --pkcs12 FILE         sign every executable (Authenticode, SHA-256) with this certificate and
-#                         key; FILE holds them with the certificate's chain, as CAs deliver them
+#   --pkcs12 FILE         sign every executable, script and the MSI (Authenticode, SHA-256) with
+#                         this certificate and key; FILE holds them with the certificate's chain,
+#                         as CAs deliver them
 #   --password-file FILE  FILE holds its password and nothing else (a final newline may follow)
 #   --timestamp-url URL   have the signatures time-stamped by this RFC 3161 server
 set -euo pipefail
@@ -115,11 +119,27 @@ for target in "${targets[@]}"; do maps+=("$build/$target.map"); done
 bash "$src/packaging/third-party-notices.sh" "${maps[@]}" >"$package/THIRD-PARTY-NOTICES.txt" ||
   die "no third-party notices; nothing was released"
 
+# The scripts for deployment tools, signed with the executables.
+mkdir "$package/deploy"
+cp "$src/packaging/deploy/"*.ps1 "$package/deploy/"
+scripts=()
+for script in "$package/deploy/"*.ps1; do scripts+=("deploy/$(basename "$script")"); done
+
 if [ -n "$pkcs12" ]; then
   sign=(--pkcs12 "$pkcs12" --password-file "$password_file")
   [ -z "$timestamp_url" ] || sign+=(--timestamp-url "$timestamp_url")
-  bash "$src/packaging/sign-executables.sh" "${sign[@]}" "${executables[@]/#/$package/}" ||
-    die "signing failed; nothing was released"
+  bash "$src/packaging/sign-executables.sh" "${sign[@]}" "${executables[@]/#/$package/}" \
+    "${scripts[@]/#/$package/}" || die "signing failed; nothing was released"
+fi
+
+# The Windows Installer package, of the executables just packaged (signed ones when signing), and
+# then signed itself.
+msi=staged-package-removal-$version-x64.msi
+bash "$src/packaging/build-msi.sh" "$version" "$package" "$work/out/$msi" ||
+  die "the MSI could not be built; nothing was released"
+if [ -n "$pkcs12" ]; then
+  bash "$src/packaging/sign-executables.sh" "${sign[@]}" "$work/out/$msi" ||
+    die "signing the MSI failed; nothing was released"
 fi
 
 # The zip's bytes depend only on its files: fixed modes and times (the source date, written in UTC
@@ -132,7 +152,8 @@ find "$work/package" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
   TZ=UTC zip -X -D -9 -q -@ "$work/out/$name.zip")
 
 cp "${executables[@]/#/$package/}" "$work/out/"
-(cd "$work/out" && sha256sum -- "$name.zip" "${executables[@]}" >SHA256SUMS &&
+cp -R "$package/deploy" "$work/out/"
+(cd "$work/out" && sha256sum -- "$name.zip" "${executables[@]}" "$msi" "${scripts[@]}" >SHA256SUMS &&
   sha256sum --quiet -c SHA256SUMS)
 
 mkdir -p "$(dirname "$output")"
