@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The Windows Installer package (packaging/build-msi.sh) installed for real by Wine's msiexec, an
 # independent implementation of Windows Installer, each case in a fresh Wine prefix:
-# - /i /qn installs both programs, byte for byte, LICENSE and the notices, into
+# - /i /qn installs both programs, byte for byte the release's, LICENSE and the notices, into
 #   C:\Program Files\Staged Package Removal\ and registers name, version and publisher for
 #   Programs and Features; the installed check then reports a staged machine from there, the
 #   installed removal cleans it, and the check finds nothing left;
@@ -14,10 +14,10 @@
 #   the deployment scripts (packaging/deploy/) are ASCII, so UTF-8 and the same text under any
 #   code page, and every path they name under $env:ProgramW6432 is one the package installs
 #   (and, under Wine, is there after the install).
-# The packages are built from the build's executables, as scripts/release.sh builds the release's
-# (tests/release_test.sh checks that the release's package holds the release's executables).
+# The package under test is a release's (scripts/release.sh, of HEAD, a few seconds); the higher
+# version is built from the same files by packaging/build-msi.sh, as the release builds its own.
 #
-# usage: msi_test.sh BUILD_DIR   (the windows-x64 build: both programs and exit-code-probe.exe)
+# usage: msi_test.sh BUILD_DIR   (the windows-x64 build, for its exit-code-probe.exe)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -40,23 +40,26 @@ fail() {
   failures=$((failures + 1))
 }
 
-version=$(cat "$build/project-version.txt")
+bash scripts/release.sh --output "$work/release" >"$work/release.log" 2>&1 ||
+  { cat "$work/release.log" >&2; exit 1; }
+version=$(git show HEAD:CMakeLists.txt | sed -n 's/^project([^ ]* VERSION \([0-9.]*\).*/\1/p')
 IFS=. read -r major minor patch <<<"$version"
 newer_version=$major.$minor.$((patch + 1))
-export SOURCE_DATE_EPOCH=1700000000
 
-# Two payloads: the build's, and for the higher version the same programs with a few bytes
-# appended (data after the image, which Windows ignores), so that "the newer files" can be told
-# from the older ones.
+# The release's files, and for the higher version the same programs with a few bytes appended
+# (data after the image, which Windows ignores), so that "the newer files" can be told from the
+# older ones.
 mkdir "$work/older" "$work/newer"
-cp "$build/staged-package-removal.exe" "$build/staged-package-check.exe" LICENSE "$work/older/"
-printf 'Notices of the package under test.\n' >"$work/older/THIRD-PARTY-NOTICES.txt"
+cp "$work/release/staged-package-removal.exe" "$work/release/staged-package-check.exe" "$work/older/"
+unzip -q -j "$work/release/staged-package-removal-$version-win64.zip" '*/LICENSE' '*/THIRD-PARTY-NOTICES.txt' \
+  -d "$work/older"
+cp "$work/release/staged-package-removal-$version-x64.msi" "$work/older.msi"
 cp "$work/older/"* "$work/newer/"
 for exe in staged-package-removal.exe staged-package-check.exe; do
   printf 'newer' >>"$work/newer/$exe"
 done
-bash packaging/build-msi.sh "$version" "$work/older" "$work/older.msi"
-bash packaging/build-msi.sh "$newer_version" "$work/newer" "$work/newer.msi"
+SOURCE_DATE_EPOCH=$(git log -1 --format=%ct HEAD) \
+  bash packaging/build-msi.sh "$newer_version" "$work/newer" "$work/newer.msi"
 
 property() {  # property MSI NAME: a row of the Property table
   msiinfo export "$1" Property | awk -F'\t' -v name="$2" '$1 == name { print $2 }' | tr -d '\r'
