@@ -12,8 +12,8 @@
 # - without Wine: the tables hold no custom action, service, shortcut or registry row, every
 #   component is 64-bit, the summary says x64, and the downgrade condition carries its message;
 #   the deployment scripts (packaging/deploy/) are ASCII, so UTF-8 and the same text under any
-#   code page, and every path they name under $env:ProgramW6432 is one the package installs
-#   (and, under Wine, is there after the install).
+#   code page, every path they name under $env:ProgramW6432 is one the package installs (and,
+#   under Wine, is there after the install), and docs/deployment.md shows each as it is.
 # The package under test is a release's (scripts/release.sh, of HEAD, a few seconds); the higher
 # version is built from the same files by packaging/build-msi.sh, as the release builds its own.
 #
@@ -102,6 +102,16 @@ for script in packaging/deploy/*.ps1; do
     grep -qxF -- "$path" <<<"$packaged_paths" || fail "$script names $path, which the package does not install"
     script_paths+=("$path")
   done <<<"$named"
+done
+
+case_name="the guide shows each deployment script as it is"
+for script in packaging/deploy/*.ps1; do
+  quoted=$(awk -v heading="### \`deploy/$(basename "$script")\`" '
+    $0 == heading { found = 1; next }
+    found && /^```powershell$/ { inside = 1; next }
+    inside && /^```$/ { exit }
+    inside { print }' docs/deployment.md)
+  [ "$quoted" = "$(tr -d '\r' <"$script")" ] || fail "docs/deployment.md does not show $script as it is"
 done
 
 # A pristine prefix, made once and copied for each case: a copy of a prefix that nothing has run
