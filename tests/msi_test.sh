@@ -20,7 +20,6 @@
 # usage: msi_test.sh BUILD_DIR   (the windows-x64 build, for its exit-code-probe.exe)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-root=$PWD
 build=$(realpath "$1")
 work=$(mktemp -d)
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
