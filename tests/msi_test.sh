@@ -131,7 +131,9 @@ installed_files_are() {  # installed_files_are PAYLOAD_DIR: the folder holds exa
   [ "$(ls "$installed" 2>/dev/null)" = "$(ls "$1")" ] ||
     { fail "installed: $(ls "$installed" 2>&1)"; return; }
   local file
-  for file in $(ls "$1"); do cmp -s "$1/$file" "$installed/$file" || fail "$file is not $1's"; done
+  for file in "$1"/*; do
+    cmp -s "$file" "$installed/$(basename "$file")" || fail "$(basename "$file") is not $1's"
+  done
 }
 
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'

@@ -94,7 +94,8 @@ done
 
 # The MSI and the deployment scripts (tests/msi_test.sh installs such a package under Wine).
 msi_holds_release() {  # msi_holds_release RELEASE_DIR: the MSI's files are the release's
-  local extracted=$work/msi-$(basename "$1") file
+  local extracted file
+  extracted=$work/msi-$(basename "$1")
   mkdir "$extracted"
   msiextract -C "$extracted" "$1/$msi" >/dev/null || { fail "msiextract failed"; return; }
   extracted="$extracted/Staged Package Removal"
