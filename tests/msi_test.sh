@@ -220,7 +220,8 @@ installed_files_are "$work/newer"
 # Wine's msiexec writes the launch condition's message to no log under /qn (Windows logs it), so
 # the message is checked in the table above, and here that the refusal is the downgrade
 # condition's: FindRelatedProducts set WIX_DOWNGRADE_DETECTED and LaunchConditions ended the run
-# (Wine logs the failed action as "Return value 0", where Windows writes 3 for a failure).
+# (Wine logs the failed action as "Return value 0", which Windows uses for an action not invoked;
+# Windows writes 3 for an unrecoverable error, "Logging of Action Return Values").
 case_name="an older version over a newer one is refused and changes nothing"
 fresh_prefix downgrade
 msiexec /i "$(winepath -w "$work/newer.msi")" /qn
