@@ -217,7 +217,7 @@ installed_files_are "$work/newer"
 [ "$(products_of_upgrade_code)" = "$(packed "$newer_code")" ] ||
   fail "products of the upgrade code: $(products_of_upgrade_code)"
 
-# Wine's msiexec writes the launch condition's message to no log under /qn (Windows logs it), so
+# Wine's msiexec writes the launch condition's message to no log under /qn, so
 # the message is checked in the table above, and here that the refusal is the downgrade
 # condition's: FindRelatedProducts set WIX_DOWNGRADE_DETECTED and LaunchConditions ended the run
 # (Wine logs the failed action as "Return value 0", which Windows uses for an action not invoked;
