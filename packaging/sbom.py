@@ -66,7 +66,8 @@ def main():
     held = runtime_pieces(args.components)
     files = []
     for path in args.files:
-        name = os.path.basename(path)
+        # Named as given: the release passes paths relative to its directory (deploy/x.ps1).
+        name = os.path.normpath(path)
         file = {"type": "file", "bom-ref": f"file:{name}", "name": name,
                 "hashes": [{"alg": "SHA-256", "content": sha256(path)}]}
         if name in held:

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# The main job: builds both Windows executables, stages a sample machine (a Wine prefix) with
+# The main job: builds both Windows executables and their Windows Installer package, installs it
+# in a Wine prefix as a deployment tool would (msiexec /i /qn), stages a sample machine there with
 # matching, non-matching and unremovable driver packages, and shows what an administrator would:
-# the check's report, the removal and the exit code a deployment tool would read, and the check's
-# report again. Then the same machine through the Linux build.
+# the installed check's report, the installed removal and the exit code a deployment tool would
+# read, and the check's report again. Then the same machine through the Linux build.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -110,36 +111,63 @@ run_check() {  # run_check COMMAND...: sets check_code and check_report
   esac
 }
 
+exe=$root/build/windows-x64
 say
-say "== A sample machine: a Wine prefix (build/demo/wineprefix) with 8 staged packages"
+say "== The MSI: build/demo/staged-package-removal-$(cat "$exe/project-version.txt")-x64.msi"
+mkdir "$demo/payload"
+cp "$exe/staged-package-removal.exe" "$exe/staged-package-check.exe" LICENSE "$demo/payload/"
+bash packaging/runtime-components.sh "$exe/staged-package-removal.map" "$exe/staged-package-check.map" \
+  >"$demo/components.tsv" || die "runtime-components.sh could not read the linker maps"
+bash packaging/third-party-notices.sh "$demo/components.tsv" >"$demo/payload/THIRD-PARTY-NOTICES.txt" ||
+  die "third-party-notices.sh failed"
+msi=$demo/staged-package-removal-$(cat "$exe/project-version.txt")-x64.msi
+SOURCE_DATE_EPOCH=$(git log -1 --format=%ct HEAD) bash packaging/build-msi.sh \
+  "$(cat "$exe/project-version.txt")" "$demo/payload" "$msi" || die "build-msi.sh could not build the MSI"
+rm -rf "$demo/payload"
+
+say
+say "== Installed as a deployment tool would: msiexec /i <msi> /qn, in a Wine prefix (build/demo/wineprefix)"
 export WINEPREFIX=$demo/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 wineboot --init >"$demo/wineboot.log" 2>&1 ||
   { tail -n 20 "$demo/wineboot.log" >&2; die "wineboot --init failed (log: build/demo/wineboot.log)"; }
+msi_path=$(winepath -w "$msi") || die "winepath could not name $msi for Wine"
+# The probe prints msiexec's exit code; its own is non-zero only when it could not start msiexec.
+code=$(wine "$exe/exit-code-probe.exe" 'C:\windows\system32\msiexec.exe' /i "$msi_path" /qn) ||
+  die "wine could not run msiexec through exit-code-probe.exe (exit code $?)"
+code=${code//$'\r'/}
+say "   msiexec exit code $code (0: installed)"
+[ "$code" = 0 ] || die "msiexec /i failed with exit code $code"
+installed='C:\Program Files\Staged Package Removal'
+say "   $installed:"
+ls -l "$WINEPREFIX/drive_c/Program Files/Staged Package Removal" | tail -n +2 | awk '{ printf "     %8s  %s\n", $5, $9 }'
+wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s 2>/dev/null | tr -d '\r' |
+  awk '$1 ~ /^(DisplayName|DisplayVersion|Publisher)$/ { name = $1; $1 = $2 = ""; sub(/^ +/, "");
+                                                        print "   Programs and Features: " name ": " $0 }'
+
+say
+say "== A sample machine: the same prefix with 8 staged packages"
 wine_windir=$WINEPREFIX/drive_c/windows
 stage "$wine_windir" yes
 show_packages "$wine_windir"
-exe=$root/build/windows-x64
 
 say
-say "== staged-package-check.exe: what the removal would take"
+say "== The installed staged-package-check.exe: what the removal would take"
 # wine hands on only the low byte of an exit code; the check's are 0, 1 and 2.
-run_check wine "$exe/staged-package-check.exe"
+run_check wine "$installed\\staged-package-check.exe"
 show_check "$check_code" "$check_report"
 
 say
-say "== staged-package-removal.exe (silent; exit code read with exit-code-probe.exe)"
-removal_path=$(winepath -w "$exe/staged-package-removal.exe") ||
-  die "winepath could not name $exe/staged-package-removal.exe for Wine"
+say "== The installed staged-package-removal.exe (silent; exit code read with exit-code-probe.exe)"
 # The probe prints the exit code; its own is non-zero only when it could not start the removal.
-code=$(wine "$exe/exit-code-probe.exe" "$removal_path") ||
-  die "wine could not run the removal through exit-code-probe.exe (exit code $?)"
+code=$(wine "$exe/exit-code-probe.exe" "$installed\\staged-package-removal.exe") ||
+  die "wine could not run the installed removal through exit-code-probe.exe (exit code $?)"
 code=${code//$'\r'/}
 show_packages "$wine_windir"
 show_removal "$code"
 
 say
-say "== staged-package-check.exe again: what is left"
-run_check wine "$exe/staged-package-check.exe"
+say "== The installed staged-package-check.exe again: what is left"
+run_check wine "$installed\\staged-package-check.exe"
 show_check "$check_code" "$check_report"
 
 say

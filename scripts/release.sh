@@ -5,6 +5,9 @@
 #   staged-package-removal-<version>-win64.zip   the executables, the administrators' guide,
 #                                                LICENSE and THIRD-PARTY-NOTICES.txt
 #   <executable>.exe                             each executable, the same bytes as in the zip
+#   staged-package-removal-<version>-x64.msi     the Windows Installer package of those executables
+#                                                (packaging/build-msi.sh)
+#   deploy/*.ps1                                 the scripts for deployment tools, also in the zip
 #   AUTHENTICODE-SHA256                          each executable's Authenticode hash, for hash
 #                                                rules; the same signed or unsigned
 #   staged-package-removal-<version>.cdx.json    the SBOM (CycloneDX): the files, and the runtime
@@ -16,8 +19,9 @@
 # checked, any earlier one is removed, and the new one is moved in whole at the end.
 #
 # usage: bash scripts/release.sh [--output DIR] [KEY [--timestamp-url URL]]
-#   KEY signs everything the release ships that Windows checks signatures of (Authenticode,
-#   SHA-256), with a key from one of two sources (packaging/sign-files.sh):
+#   KEY signs everything the release ships that Windows checks signatures of (the executables,
+#   the deployment scripts and the MSI; Authenticode, SHA-256), with a key from one of two
+#   sources (packaging/sign-files.sh):
 #   --pkcs12 FILE --password-file FILE
 #       a PKCS#12 file with the certificate, its chain and key, as an internal CA delivers them;
 #       FILE holds its password and nothing else (a final newline may follow)
@@ -119,9 +123,25 @@ bash "$src/packaging/runtime-components.sh" "${maps[@]}" >"$work/components.tsv"
   bash "$src/packaging/third-party-notices.sh" "$work/components.tsv" \
     >"$package/THIRD-PARTY-NOTICES.txt" || die "no third-party notices; nothing was released"
 
+# The scripts for deployment tools, signed with the executables.
+mkdir "$package/deploy"
+cp "$src/packaging/deploy/"*.ps1 "$package/deploy/"
+scripts=()
+for script in "$package/deploy/"*.ps1; do scripts+=("deploy/$(basename "$script")"); done
+
 if ((${#sign[@]})); then
-  bash "$src/packaging/sign-files.sh" "${sign[@]}" "${executables[@]/#/$package/}" ||
-    die "signing failed; nothing was released"
+  bash "$src/packaging/sign-files.sh" "${sign[@]}" "${executables[@]/#/$package/}" \
+    "${scripts[@]/#/$package/}" || die "signing failed; nothing was released"
+fi
+
+# The Windows Installer package, of the executables just packaged (signed ones when signing), and
+# then signed itself.
+msi=staged-package-removal-$version-x64.msi
+bash "$src/packaging/build-msi.sh" "$version" "$package" "$work/out/$msi" ||
+  die "the MSI could not be built; nothing was released"
+if ((${#sign[@]})); then
+  bash "$src/packaging/sign-files.sh" "${sign[@]}" "$work/out/$msi" ||
+    die "signing the MSI failed; nothing was released"
 fi
 
 # The zip's bytes depend only on its files: fixed modes and times (the source date, written in UTC
@@ -134,14 +154,15 @@ find "$work/package" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
   TZ=UTC zip -X -D -9 -q -@ "$work/out/$name.zip")
 
 cp "${executables[@]/#/$package/}" "$work/out/"
+cp -R "$package/deploy" "$work/out/"
 # App Control and AppLocker hash rules match this hash, not the file's SHA-256.
 python3 "$src/packaging/authenticode-sha256.py" "${executables[@]/#/$work/out/}" \
   >"$work/out/AUTHENTICODE-SHA256" || die "no Authenticode hashes; nothing was released"
 sbom=staged-package-removal-$version.cdx.json
-python3 "$src/packaging/sbom.py" --version "$version" --commit "$commit" \
-  --components "$work/components.tsv" "$work/out/$name.zip" "${executables[@]/#/$work/out/}" \
-  >"$work/out/$sbom" || die "no SBOM; nothing was released"
-(cd "$work/out" && sha256sum -- "$name.zip" "${executables[@]}" AUTHENTICODE-SHA256 "$sbom" >SHA256SUMS &&
+shipped=("$name.zip" "${executables[@]}" "$msi" "${scripts[@]}")
+(cd "$work/out" && python3 "$src/packaging/sbom.py" --version "$version" --commit "$commit" \
+  --components "$work/components.tsv" "${shipped[@]}" >"$sbom") || die "no SBOM; nothing was released"
+(cd "$work/out" && sha256sum -- "${shipped[@]}" AUTHENTICODE-SHA256 "$sbom" >SHA256SUMS &&
   sha256sum --quiet -c SHA256SUMS)
 
 mkdir -p "$(dirname "$output")"

@@ -13,6 +13,8 @@ packages=(
   # A PKCS#11 token for the signing tests: SoftHSM2, pkcs11-tool, and OpenSSL's engine through
   # which osslsigncode reaches a token.
   softhsm2 opensc libengine-pkcs11-openssl
+  # The MSI: wixl builds it; msitools and libmsi through python3-gi fix its summary fields.
+  wixl msitools gir1.2-libmsi-1.0 python3-gi
 )
 
 sudo_cmd=()

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds every target and runs every test: the Windows executable's suites under Wine, the Linux
 # build's (which compare the stand-in with Wine, so they come second), the same again under
-# AddressSanitizer and UndefinedBehaviorSanitizer, the release of HEAD (built twice and compared
-# byte for byte, signed and verified, and failing to sign), and a short run of each fuzzer.
+# AddressSanitizer and UndefinedBehaviorSanitizer, the Windows Installer package under Wine's
+# msiexec, the release of HEAD (built twice and compared byte for byte, signed and verified, and
+# failing to sign), and a short run of each fuzzer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -27,6 +28,9 @@ for preset in windows-x64 host host-asan; do
     done
   fi
 done
+
+echo "== msi"
+bash tests/msi_test.sh build/windows-x64
 
 echo "== release"
 bash tests/release_test.sh

@@ -36,6 +36,11 @@ mapfile -t targets < <(git show HEAD:packaging/shipped-executables.txt | sed -e 
 executables=("${targets[@]/%/.exe}")
 version=$(git show HEAD:CMakeLists.txt | sed -n 's/^project([^ ]* VERSION \([0-9.]*\).*/\1/p')
 name=staged-package-removal-$version-win64
+msi=staged-package-removal-$version-x64.msi
+mapfile -t scripts < <(git ls-tree --name-only HEAD packaging/deploy/ | sed 's|^packaging/||')
+files_in() {  # files_in DIR: every file under DIR, by its path from there
+  (cd "$1" && find . -type f -printf '%P\n' | LC_ALL=C sort)
+}
 
 failures=0
 fail() {
@@ -57,7 +62,7 @@ first_took=$SECONDS
 (umask 077 && TZ=XST-14 release "$work/b") || fail "second release: $(cat "$work/release.log")"
 echo "one release build took ${first_took}s"
 [ "$(ls "$work/a")" = "$(ls "$work/b")" ] || fail "different files: $(ls "$work/a") / $(ls "$work/b")"
-for file in $(ls "$work/a"); do
+for file in $(files_in "$work/a"); do
   [ -f "$work/b/$file" ] || continue
   cmp -- "$work/a/$file" "$work/b/$file" && continue
   fail "$file differs between the two builds"
@@ -70,16 +75,18 @@ for file in $(ls "$work/a"); do
   fi
 done
 
-case_name="a release holds the zip, each shipped executable, their hashes and sums"
+case_name="a release holds the zip, each shipped executable, the MSI, the scripts, hashes and sums"
 sbom=staged-package-removal-$version.cdx.json
-expected_files=$(printf '%s\n' SHA256SUMS AUTHENTICODE-SHA256 "$sbom" "$name.zip" "${executables[@]}" | sort)
-[ "$(ls "$work/a" | sort)" = "$expected_files" ] || fail "files: $(ls "$work/a")"
+expected_files=$(printf '%s\n' SHA256SUMS AUTHENTICODE-SHA256 "$sbom" "$name.zip" "${executables[@]}" \
+  "$msi" "${scripts[@]}" | LC_ALL=C sort)
+[ "$(files_in "$work/a")" = "$expected_files" ] || fail "files: $(files_in "$work/a")"
 (cd "$work/a" && sha256sum -c SHA256SUMS) || fail "sha256sum -c failed"
-summed=$(awk '{ print $2 }' "$work/a/SHA256SUMS" | sort)
+summed=$(awk '{ print $2 }' "$work/a/SHA256SUMS" | LC_ALL=C sort)
 [ "$summed" = "$(grep -vx SHA256SUMS <<<"$expected_files")" ] || fail "SHA256SUMS covers: $summed"
 
 case_name="the zip holds the executables, the guide, the licence and the notices"
-in_zip=$(printf "$name/%s\n" "${executables[@]}" ADMINISTRATOR-GUIDE.md LICENSE THIRD-PARTY-NOTICES.txt | sort)
+in_zip=$(printf "$name/%s\n" "${executables[@]}" ADMINISTRATOR-GUIDE.md LICENSE THIRD-PARTY-NOTICES.txt \
+  "${scripts[@]}" | sort)
 [ "$(unzip -Z1 "$work/a/$name.zip" | sort)" = "$in_zip" ] ||
   fail "zip holds: $(unzip -Z1 "$work/a/$name.zip")"
 notices=$(unzip -p "$work/a/$name.zip" "$name/THIRD-PARTY-NOTICES.txt")
@@ -90,6 +97,29 @@ for executable in "${executables[@]}"; do
 done
 [ "$(unzip -p "$work/a/$name.zip" "$name/LICENSE" | head -n1)" = "MIT License" ] ||
   fail "LICENSE is not MIT's"
+
+# The MSI and the deployment scripts (tests/msi_test.sh installs such a package under Wine).
+msi_holds_release() {  # msi_holds_release RELEASE_DIR: the MSI's files are the release's
+  local extracted file
+  extracted=$work/msi-$(basename "$1")
+  mkdir "$extracted"
+  msiextract -C "$extracted" "$1/$msi" >/dev/null || { fail "msiextract failed"; return; }
+  extracted="$extracted/Staged Package Removal"
+  [ "$(ls "$extracted")" = "$(printf '%s\n' "${executables[@]}" LICENSE THIRD-PARTY-NOTICES.txt | sort)" ] ||
+    fail "the MSI holds: $(ls "$extracted")"
+  for file in "${executables[@]}"; do
+    cmp -s "$extracted/$file" "$1/$file" || fail "$file in the MSI is not the one beside it"
+  done
+  for file in LICENSE THIRD-PARTY-NOTICES.txt; do
+    unzip -p "$1/$name.zip" "$name/$file" | cmp -s - "$extracted/$file" || fail "$file in the MSI is not the zip's"
+  done
+}
+case_name="the MSI holds the release's executables, licence and notices"
+msi_holds_release "$work/a"
+case_name="the deployment scripts beside the zip are the zip's"
+for script in "${scripts[@]}"; do
+  unzip -p "$work/a/$name.zip" "$name/$script" | cmp -s - "$work/a/$script" || fail "$script differs"
+done
 
 # A time-stamp server of our own: the signed release below asks it, as it would ask a CA's,
 # directly even where a proxy is set for the rest of the world.
@@ -248,6 +278,19 @@ for dir in a c d; do
        <(notices_facts "$work/notices.txt" | sort) >&2 || fail "its components are not the notices'"
   [ "$(grep -c '^piece' "$work/sbom.facts")" -ge 4 ] || fail "it lists too few components"
 done
+
+case_name="a signed release signs its MSI and scripts, and its MSI holds the signed executables"
+for file in "$msi" "${scripts[@]}"; do
+  osslsigncode verify -CAfile "$ca/ca.crt" -TSA-CAfile "$ca/ca.crt" -in "$work/c/$file" \
+    >"$work/verify.out" 2>&1 || fail "$file does not verify: $(cat "$work/verify.out")"
+  ! osslsigncode verify -CAfile "$ca/ca.crt" -in "$work/a/$file" >/dev/null 2>&1 ||
+    fail "the unsigned release's $file verifies"
+done
+for script in "${scripts[@]}"; do
+  unzip -p "$work/c/$name.zip" "$name/$script" | cmp -s - "$work/c/$script" ||
+    fail "$script in the zip is not the signed one"
+done
+msi_holds_release "$work/c"
 
 # A release that cannot start: a mistyped argument or a key file that is not there is refused
 # before anything is touched, so the earlier release in the output directory stays as it was.

@@ -1,0 +1,89 @@
+#!/usr/bin/env bash
+# Builds the Windows Installer package (packaging/staged-package-removal.wxs) with wixl from a
+# folder holding staged-package-removal.exe, staged-package-check.exe, LICENSE and
+# THIRD-PARTY-NOTICES.txt, the same bytes the release ships.
+#
+# Reproducible: the same inputs and SOURCE_DATE_EPOCH give the same bytes.
+# - Product code: a name-based UUID (version 5, SHA-1) of "ProductCode <version>" in the
+#   UpgradeCode's namespace. One version is one product wherever it is built; a new version is a
+#   new product, which the major upgrade needs.
+# - Package code: the same, of "PackageCode <version>" and the SHA-256 of each file packaged.
+#   Windows Installer takes two packages with one package code for the same package, so packages
+#   with different contents (a signed release, another commit) get different codes.
+# - wixl 0.101 writes a random package code and the build time into the summary information, and
+#   the cabinet keeps each file's time: the files are packaged with the time SOURCE_DATE_EPOCH
+#   (UTC), and the summary information's package code, creation and last-saved times are then
+#   rewritten through libmsi (the library wixl writes with), which changes nothing else.
+#
+# usage: SOURCE_DATE_EPOCH=SECONDS build-msi.sh VERSION PAYLOAD_DIR OUTPUT.msi
+set -euo pipefail
+
+die() {
+  echo "build-msi: $*" >&2
+  exit 1
+}
+
+(($# == 3)) || die "usage: SOURCE_DATE_EPOCH=SECONDS build-msi.sh VERSION PAYLOAD_DIR OUTPUT.msi"
+version=$1 payload=$2 output=$3
+[[ ${SOURCE_DATE_EPOCH:-} =~ ^[0-9]+$ ]] || die "SOURCE_DATE_EPOCH must be set (seconds since 1970)"
+# ProductVersion: major.minor.build, at most 255.255.65535 (Windows Installer's ProductVersion).
+[[ $version =~ ^([0-9]+)\.([0-9]+)\.([0-9]+)$ ]] && ((BASH_REMATCH[1] <= 255 &&
+  BASH_REMATCH[2] <= 255 && BASH_REMATCH[3] <= 65535)) ||
+  die "version $version is not major.minor.build within 255.255.65535"
+command -v wixl >/dev/null || die "wixl is not installed (bash scripts/setup.sh)"
+# Debian's python3 has the libmsi bindings; another python3 first on PATH may not.
+python=/usr/bin/python3
+"$python" -c 'import gi; gi.require_version("Libmsi", "1.0")' 2>/dev/null ||
+  die "no libmsi bindings for $python (bash scripts/setup.sh)"
+
+here=$(cd "$(dirname "$0")" && pwd)
+source_file=$here/staged-package-removal.wxs
+files=(staged-package-removal.exe staged-package-check.exe LICENSE THIRD-PARTY-NOTICES.txt)
+work=$(mktemp -d "${TMPDIR:-/tmp}/spr-msi.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+mkdir "$work/payload"
+for file in "${files[@]}"; do
+  [ -f "$payload/$file" ] || die "no $file in $payload"
+  cp "$payload/$file" "$work/payload/"
+done
+chmod 0644 "$work/payload/"*
+touch -d "@$SOURCE_DATE_EPOCH" "$work/payload/"*
+
+upgrade_code=$(sed -n 's/.*UpgradeCode="\([0-9A-Fa-f-]*\)".*/\1/p' "$source_file")
+[ -n "$upgrade_code" ] || die "no UpgradeCode in $source_file"
+payload_sums=$(cd "$work/payload" && sha256sum -- "${files[@]}")
+code() {  # code NAME: the name-based UUID of NAME in the UpgradeCode's namespace, braced
+  "$python" -c 'import sys, uuid; print("{%s}" % str(uuid.uuid5(uuid.UUID(sys.argv[1]), sys.argv[2])).upper())' \
+    "$upgrade_code" "$1"
+}
+product_code=$(code "ProductCode $version")
+package_code=$(code "PackageCode $version"$'\n'"$payload_sums")
+
+# wixl finds sources only by relative paths.
+(cd "$work" && TZ=UTC wixl --arch x64 -D "Version=$version" -D "ProductCode=$product_code" \
+  -D Payload=payload -o package.msi "$source_file") 2>"$work/wixl.log" || {
+  cat "$work/wixl.log" >&2
+  die "wixl failed"
+}
+# wixl warns about nothing this source uses; any warning is a change worth reading.
+[ ! -s "$work/wixl.log" ] || { cat "$work/wixl.log" >&2; die "wixl warned"; }
+
+"$python" - "$work/package.msi" "$package_code" "$SOURCE_DATE_EPOCH" <<'PYTHON'
+import sys
+import gi
+gi.require_version("Libmsi", "1.0")
+from gi.repository import Libmsi
+
+path, package_code, epoch = sys.argv[1], sys.argv[2], int(sys.argv[3])
+database = Libmsi.Database.new(path, Libmsi.DbFlags.TRANSACT, None)
+summary = Libmsi.SummaryInfo.new(database, 3)
+summary.set_string(Libmsi.Property.UUID, package_code)
+# FILETIME: 100-nanosecond intervals since 1601-01-01 (UTC).
+filetime = (epoch + 11644473600) * 10**7
+summary.set_filetime(Libmsi.Property.CREATED_TM, filetime)
+summary.set_filetime(Libmsi.Property.LASTSAVED_TM, filetime)
+summary.persist()
+database.commit()
+PYTHON
+
+mv "$work/package.msi" "$output"

@@ -1,0 +1,259 @@
+#!/usr/bin/env bash
+# The Windows Installer package (packaging/build-msi.sh) installed for real by Wine's msiexec, an
+# independent implementation of Windows Installer, each case in a fresh Wine prefix:
+# - /i /qn installs both programs, byte for byte the release's, LICENSE and the notices, into
+#   C:\Program Files\Staged Package Removal\ and registers name, version and publisher for
+#   Programs and Features; the installed check then reports a staged machine from there, the
+#   installed removal cleans it, and the check finds nothing left;
+# - a higher version over it leaves one product registered and the newer files;
+# - an older version over a newer is refused (1603, at LaunchConditions, by the downgrade
+#   condition) and changes nothing;
+# - /x by package and by product code removes the files, the folder and the registration;
+# - without Wine: the tables hold no custom action, service, shortcut or registry row, every
+#   component is 64-bit, the summary says x64, and the downgrade condition carries its message;
+#   the deployment scripts (packaging/deploy/) are ASCII, so UTF-8 and the same text under any
+#   code page, every path they name under $env:ProgramW6432 is one the package installs (and,
+#   under Wine, is there after the install), and docs/deployment.md shows each as it is.
+# The package under test is a release's (scripts/release.sh, of HEAD, a few seconds); the higher
+# version is built from the same files by packaging/build-msi.sh, as the release builds its own.
+#
+# usage: msi_test.sh BUILD_DIR   (the windows-x64 build, for its exit-code-probe.exe)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=$(realpath "$1")
+work=$(mktemp -d)
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+cleanup() {
+  # Each prefix has its own wineserver; stop the ones this test started.
+  local prefix
+  for prefix in "$work"/prefix-*; do
+    [ -d "$prefix" ] && WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
+  done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+failures=0
+fail() {
+  echo "FAIL [$case_name]: $*" >&2
+  failures=$((failures + 1))
+}
+
+bash scripts/release.sh --output "$work/release" >"$work/release.log" 2>&1 ||
+  { cat "$work/release.log" >&2; exit 1; }
+version=$(git show HEAD:CMakeLists.txt | sed -n 's/^project([^ ]* VERSION \([0-9.]*\).*/\1/p')
+IFS=. read -r major minor patch <<<"$version"
+newer_version=$major.$minor.$((patch + 1))
+
+# The release's files, and for the higher version the same programs with a few bytes appended
+# (data after the image, which Windows ignores), so that "the newer files" can be told from the
+# older ones.
+mkdir "$work/older" "$work/newer"
+cp "$work/release/staged-package-removal.exe" "$work/release/staged-package-check.exe" "$work/older/"
+unzip -q -j "$work/release/staged-package-removal-$version-win64.zip" '*/LICENSE' '*/THIRD-PARTY-NOTICES.txt' \
+  -d "$work/older"
+cp "$work/release/staged-package-removal-$version-x64.msi" "$work/older.msi"
+cp "$work/older/"* "$work/newer/"
+for exe in staged-package-removal.exe staged-package-check.exe; do
+  printf 'newer' >>"$work/newer/$exe"
+done
+SOURCE_DATE_EPOCH=$(git log -1 --format=%ct HEAD) \
+  bash packaging/build-msi.sh "$newer_version" "$work/newer" "$work/newer.msi"
+
+property() {  # property MSI NAME: a row of the Property table
+  msiinfo export "$1" Property | awk -F'\t' -v name="$2" '$1 == name { print $2 }' | tr -d '\r'
+}
+older_code=$(property "$work/older.msi" ProductCode)
+newer_code=$(property "$work/newer.msi" ProductCode)
+upgrade_code=$(property "$work/older.msi" UpgradeCode)
+
+rows() {  # rows MSI TABLE: the table's rows, without msiinfo's three header lines
+  msiinfo export "$1" "$2" | tr -d '\r' | tail -n +4
+}
+
+case_name="the package installs files only, all 64-bit, and its summary says x64"
+for table in CustomAction ServiceInstall ServiceControl Shortcut Registry RemoveFile Binary; do
+  [ -z "$(rows "$work/older.msi" "$table")" ] || fail "$table has rows: $(rows "$work/older.msi" "$table")"
+done
+msiinfo suminfo "$work/older.msi" | grep -qx "Template: x64;1033" ||
+  fail "summary: $(msiinfo suminfo "$work/older.msi")"
+# msidbComponentAttributes64bit (256), and nothing else, on every component.
+attributes=$(rows "$work/older.msi" Component | awk -F'\t' '{ print $4 }' | sort -u)
+[ "$attributes" = 256 ] || fail "component attributes: $attributes"
+[ "$(rows "$work/older.msi" Component | wc -l)" = 4 ] || fail "components: $(rows "$work/older.msi" Component)"
+rows "$work/older.msi" LaunchCondition | grep -qx $'NOT WIX_DOWNGRADE_DETECTED\tA newer version of Staged Package Removal is already installed.' ||
+  fail "launch conditions: $(rows "$work/older.msi" LaunchCondition)"
+[ "$(property "$work/older.msi" ALLUSERS)" = 1 ] || fail "not per-machine"
+[ "$older_code" != "$newer_code" ] || fail "two versions share the product code $older_code"
+
+case_name="the deployment scripts name the paths the package installs"
+# ProgramW6432 is the 64-bit Program Files folder, ProgramFiles64Folder ("WOW64 Implementation
+# Details"; "ProgramFiles64Folder property").
+install_dir=$(rows "$work/older.msi" Directory | awk -F'\t' '$1 == "INSTALLDIR" && $2 == "ProgramFiles64Folder" { sub(/.*\|/, "", $3); print $3 }')
+packaged_paths=$(rows "$work/older.msi" File | awk -F'\t' -v dir="$install_dir" '{ sub(/.*\|/, "", $3); print dir "\\" $3 }')
+script_paths=()
+for script in packaging/deploy/*.ps1; do
+  ! LC_ALL=C grep -q '[^ -~'$'\r''	]' "$script" || fail "$script is not ASCII"
+  named=$(LC_ALL=C grep -o "\$env:ProgramW6432 '[^']*'" "$script" | sed "s/.* '\(.*\)'/\1/")
+  [ -n "$named" ] || fail "$script names no path under \$env:ProgramW6432"
+  while IFS= read -r path; do
+    [ -n "$path" ] || continue
+    grep -qxF -- "$path" <<<"$packaged_paths" || fail "$script names $path, which the package does not install"
+    script_paths+=("$path")
+  done <<<"$named"
+done
+
+case_name="the guide shows each deployment script as it is"
+for script in packaging/deploy/*.ps1; do
+  quoted=$(awk -v heading="### \`deploy/$(basename "$script")\`" '
+    $0 == heading { found = 1; next }
+    found && /^```powershell$/ { inside = 1; next }
+    inside && /^```$/ { exit }
+    inside { print }' docs/deployment.md)
+  [ "$quoted" = "$(tr -d '\r' <"$script")" ] || fail "docs/deployment.md does not show $script as it is"
+done
+
+# A pristine prefix, made once and copied for each case: a copy of a prefix that nothing has run
+# in is what wineboot --init would make again, in a fraction of the time.
+WINEPREFIX=$work/pristine wineboot --init >/dev/null 2>&1
+WINEPREFIX=$work/pristine wineserver -w
+fresh_prefix() {  # fresh_prefix NAME: sets WINEPREFIX to a new copy of the pristine prefix
+  export WINEPREFIX=$work/prefix-$1
+  cp -a "$work/pristine" "$WINEPREFIX"
+  installed=$WINEPREFIX/drive_c/Program\ Files/Staged\ Package\ Removal
+}
+
+msiexec() {  # msiexec ARGUMENTS...: Wine's msiexec, its full exit code in $code
+  code=$(wine "$build/exit-code-probe.exe" 'C:\windows\system32\msiexec.exe' "$@" | tr -d '\r')
+}
+
+installed_files_are() {  # installed_files_are PAYLOAD_DIR: the folder holds exactly those files
+  [ "$(ls "$installed" 2>/dev/null)" = "$(ls "$1")" ] ||
+    { fail "installed: $(ls "$installed" 2>&1)"; return; }
+  local file
+  for file in "$1"/*; do
+    cmp -s "$file" "$installed/$(basename "$file")" || fail "$(basename "$file") is not $1's"
+  done
+}
+
+uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
+registered() {  # registered: the product codes in Programs and Features' list, one a line
+  wine reg query "$uninstall_key" 2>/dev/null | tr -d '\r' | sed -n 's/.*\\Uninstall\\\({.*}\)$/\1/p'
+}
+arp_value() {  # arp_value PRODUCT_CODE NAME
+  wine reg query "$uninstall_key\\$1" /v "$2" 2>/dev/null | tr -d '\r' |
+    awk -v name="$2" '$1 == name { $1 = ""; $2 = ""; sub(/^ +/, ""); print }'
+}
+# Windows Installer keeps the products of an upgrade code under the code's "packed" form: the
+# first three groups reversed, the rest byte by byte with nibbles swapped.
+packed() {
+  local hex=${1//[\{\}-]/} out="" i
+  out=$(rev <<<"${hex:0:8}")$(rev <<<"${hex:8:4}")$(rev <<<"${hex:12:4}")
+  for ((i = 16; i < 32; i += 2)); do out+=${hex:i+1:1}${hex:i:1}; done
+  echo "$out"
+}
+# Under Wine 8 a second product of the same upgrade code took the first one's place here (seen
+# with the major upgrade taken out of the package): this list alone would not show two products,
+# Programs and Features' does.
+products_of_upgrade_code() {  # one packed product code a line
+  wine reg query "HKLM\\Software\\Classes\\Installer\\UpgradeCodes\\$(packed "$upgrade_code")" 2>/dev/null |
+    tr -d '\r' | awk '$2 == "REG_SZ" { print $1 }'
+}
+
+# A staged machine: one INF that rule 1 takes and one that no rule takes, each also where Wine 8's
+# listing looks (tests/wine_listing.h).
+stage_machine() {
+  local windir=$WINEPREFIX/drive_c/windows name line
+  for entry in 'oem3.inf|Tamrix_Vessa_Driver_Name="Tamrix Vessa 4100 Series"' \
+               'oem9.inf|DeviceDesc="Contoso USB Printing Support"'; do
+    IFS='|' read -r name line <<<"$entry"
+    printf '[Version]\r\nSignature="$Windows NT$"\r\nClass=Printer\r\n\r\n[Strings]\r\n%s\r\n' "$line" \
+      >"$windir/inf/$name"
+    printf 'PNF' >"$windir/inf/${name%.inf}.pnf"
+    ln -sf "inf/$name" "$windir/i$name"
+  done
+}
+
+installed_program() {  # installed_program EXE: runs it from the install folder; $code, $out
+  set +e
+  out=$(wine "C:\\Program Files\\Staged Package Removal\\$1" | tr -d '\r')
+  code=$?
+  set -e
+}
+
+case_name="install /qn puts both programs under Program Files and registers the product"
+fresh_prefix install
+msiexec /i "$(winepath -w "$work/older.msi")" /qn
+[ "$code" = 0 ] || fail "msiexec /i: exit code $code"
+installed_files_are "$work/older"
+[ "$(registered)" = "$older_code" ] || fail "registered: $(registered)"
+[ "$(arp_value "$older_code" DisplayName)" = "Staged Package Removal" ] || fail "no name"
+[ "$(arp_value "$older_code" DisplayVersion)" = "$version" ] || fail "no version"
+[ "$(arp_value "$older_code" Publisher)" = "The staged-package-removal authors" ] || fail "no publisher"
+for path in "${script_paths[@]}"; do
+  [ -f "$WINEPREFIX/drive_c/Program Files/${path//\\//}" ] || fail "a deployment script's $path is not there"
+done
+
+case_name="the installed check reports a staged machine and the installed removal cleans it"
+stage_machine
+installed_program staged-package-check.exe
+[ "$code" = 1 ] || fail "check: exit code $code"
+[ "$out" = $'oem3.inf\t1\tTamrix_Vessa_Driver_Name\tTamrix Vessa 4100 Series' ] || fail "check said: $out"
+installed_program staged-package-removal.exe
+[ "$code" = 0 ] || fail "removal: exit code $code"
+[ ! -e "$WINEPREFIX/drive_c/windows/inf/oem3.inf" ] || fail "oem3.inf is still there"
+[ -e "$WINEPREFIX/drive_c/windows/inf/oem9.inf" ] || fail "oem9.inf, which no rule takes, is gone"
+installed_program staged-package-check.exe
+[ "$code" = 0 ] && [ -z "$out" ] || fail "check afterwards: exit code $code, said: $out"
+
+case_name="a higher version over the first leaves one product and the newer files"
+fresh_prefix upgrade
+msiexec /i "$(winepath -w "$work/older.msi")" /qn
+[ "$code" = 0 ] || fail "msiexec /i older: exit code $code"
+msiexec /i "$(winepath -w "$work/newer.msi")" /qn
+[ "$code" = 0 ] || fail "msiexec /i newer: exit code $code"
+installed_files_are "$work/newer"
+[ "$(registered)" = "$newer_code" ] || fail "registered: $(registered)"
+[ "$(products_of_upgrade_code)" = "$(packed "$newer_code")" ] ||
+  fail "products of the upgrade code: $(products_of_upgrade_code)"
+
+# Wine's msiexec writes the launch condition's message to no log under /qn, so
+# the message is checked in the table above, and here that the refusal is the downgrade
+# condition's: FindRelatedProducts set WIX_DOWNGRADE_DETECTED and LaunchConditions ended the run
+# (Wine logs the failed action as "Return value 0", which Windows uses for an action not invoked;
+# Windows writes 3 for an unrecoverable error, "Logging of Action Return Values").
+case_name="an older version over a newer one is refused and changes nothing"
+fresh_prefix downgrade
+msiexec /i "$(winepath -w "$work/newer.msi")" /qn
+[ "$code" = 0 ] || fail "msiexec /i newer: exit code $code"
+msiexec /i "$(winepath -w "$work/older.msi")" /qn /l*v "$(winepath -w "$work/downgrade.log")"
+[ "$code" = 1603 ] || fail "msiexec /i older: exit code $code, expected 1603 (ERROR_INSTALL_FAILURE)"
+grep -q "^Property(S): WIX_DOWNGRADE_DETECTED = $newer_code" "$work/downgrade.log" ||
+  fail "the downgrade was not detected: $(cat "$work/downgrade.log")"
+grep -q "^Action ended [0-9: ]*: LaunchConditions. Return value 0." "$work/downgrade.log" ||
+  fail "LaunchConditions did not stop it: $(cat "$work/downgrade.log")"
+! grep -q "InstallFiles" "$work/downgrade.log" || fail "it went on to InstallFiles"
+installed_files_are "$work/newer"
+[ "$(registered)" = "$newer_code" ] || fail "registered: $(registered)"
+
+uninstalls=(
+  "by package|$work/older.msi"
+  "by product code|$older_code"
+)
+for entry in "${uninstalls[@]}"; do
+  IFS='|' read -r how what <<<"$entry"
+  case_name="/x $how removes the files and the registration"
+  fresh_prefix "uninstall-${how// /-}"
+  msiexec /i "$(winepath -w "$work/older.msi")" /qn
+  [ "$code" = 0 ] || fail "msiexec /i: exit code $code"
+  [ "$(registered)" = "$older_code" ] || fail "not installed: $(registered)"
+  [[ $what == "{"* ]] || what=$(winepath -w "$what")
+  msiexec /x "$what" /qn
+  [ "$code" = 0 ] || fail "msiexec /x: exit code $code"
+  [ ! -e "$installed" ] || fail "left: $(ls -A "$installed")"
+  [ -z "$(registered)" ] || fail "still registered: $(registered)"
+  [ -z "$(products_of_upgrade_code)" ] || fail "the upgrade code still has $(products_of_upgrade_code)"
+done
+
+echo "msi: $failures failure(s)"
+((failures == 0))
