@@ -279,18 +279,23 @@ for dir in a c d; do
   [ "$(grep -c '^piece' "$work/sbom.facts")" -ge 4 ] || fail "it lists too few components"
 done
 
-case_name="a signed release signs its MSI and scripts, and its MSI holds the signed executables"
 for file in "$msi" "${scripts[@]}"; do
-  osslsigncode verify -CAfile "$ca/ca.crt" -TSA-CAfile "$ca/ca.crt" -in "$work/c/$file" \
-    >"$work/verify.out" 2>&1 || fail "$file does not verify: $(cat "$work/verify.out")"
-  ! osslsigncode verify -CAfile "$ca/ca.crt" -in "$work/a/$file" >/dev/null 2>&1 ||
-    fail "the unsigned release's $file verifies"
+  case_name="the unsigned release's $file is not signed"
+  ! osslsigncode verify -CAfile "$ca/ca.crt" -in "$work/a/$file" >/dev/null 2>&1 || fail "it verifies"
 done
-for script in "${scripts[@]}"; do
-  unzip -p "$work/c/$name.zip" "$name/$script" | cmp -s - "$work/c/$script" ||
-    fail "$script in the zip is not the signed one"
+# c with the PKCS#12 file and a time stamp, d through the token.
+for dir in c d; do
+  case_name="signed release $dir signs its MSI and scripts, and its MSI holds the signed executables"
+  for file in "$msi" "${scripts[@]}"; do
+    osslsigncode verify -CAfile "$ca/ca.crt" -TSA-CAfile "$ca/ca.crt" -in "$work/$dir/$file" \
+      >"$work/verify.out" 2>&1 || fail "$file does not verify: $(cat "$work/verify.out")"
+  done
+  for script in "${scripts[@]}"; do
+    unzip -p "$work/$dir/$name.zip" "$name/$script" | cmp -s - "$work/$dir/$script" ||
+      fail "$script in the zip is not the signed one"
+  done
+  msi_holds_release "$work/$dir"
 done
-msi_holds_release "$work/c"
 
 # A release that cannot start: a mistyped argument or a key file that is not there is refused
 # before anything is touched, so the earlier release in the output directory stays as it was.
