@@ -6,7 +6,7 @@ out the header's checksum, the certificate table's directory entry and the certi
 so a file has the same one signed and unsigned. Computed as Microsoft's "Windows Authenticode
 Portable Executable Signature Format" says ("Calculating the PE Image Hash"): the headers without
 those two fields, then each section's raw data in file order, then whatever follows the last
-section but the certificate table. One reading is added, where the specification is silent: a
+section but the certificate table. One reading is added, where that document is silent: a
 section's size in the file is its SizeOfRawData rounded up to FileAlignment, as the PE format
 requires it to be and as Windows' loader reads it. GNU ld writes the resource section's size
 unrounded, and without the rounding the padding after it would be left out of the hash, unlike
