@@ -1,7 +1,18 @@
 #!/usr/bin/env bash
-# Installs what the builds and tests need on Debian 12, once; safe to repeat.
+# Installs what the builds and tests need on Debian 12, once; safe to repeat:
+# - Debian's packages (apt-get), and osslsigncode 2.8 or later from bookworm-backports;
+# - under the git-ignored build/tools/, at the versions pinned in tests/tools/: CycloneDX's SBOM
+#   validator (npm; Node.js 20.18 or later), and, where the .NET SDK is installed, PowerShell (a
+#   .NET tool) and Pester (NuGet), which run the deployment scripts' suite.
+# Every package comes through the sources this machine is configured with (apt's, npm's,
+# NuGet's), so that a mirror or a proxy keeps working; nothing here names a host.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+die() {
+  echo "setup: $*" >&2
+  exit 1
+}
 
 packages=(
   cmake ninja-build g++
@@ -19,18 +30,19 @@ packages=(
 
 sudo_cmd=()
 [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+apt_install() {  # apt_install [apt-get install options...] PACKAGE...
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "$@" >/dev/null
+}
 
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
     missing+=("$package")
 done
-
 if ((${#missing[@]})); then
-  echo "Installing: ${missing[*]}"
+  echo "setup: installing ${missing[*]}"
   "${sudo_cmd[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq \
-    "${missing[@]}" >/dev/null
+  apt_install "${missing[@]}"
 fi
 
 # osslsigncode 2.8 is the first to sign PowerShell scripts; Debian 12 has 2.5, its backports 2.9.
@@ -38,26 +50,59 @@ fi
 osslsigncode_minimum=2.8
 osslsigncode_version=$(dpkg-query -W -f='${Version}' osslsigncode)
 if dpkg --compare-versions "$osslsigncode_version" lt "$osslsigncode_minimum"; then
-  echo "Installing osslsigncode from bookworm-backports (have $osslsigncode_version, need $osslsigncode_minimum)"
-  if ! grep -rqs "bookworm-backports" /etc/apt/sources.list /etc/apt/sources.list.d/; then
-    printf '%s\n' "Types: deb" "URIs: http://deb.debian.org/debian" "Suites: bookworm-backports" \
-      "Components: main" "Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg" |
+  echo "setup: installing osslsigncode from bookworm-backports (have $osslsigncode_version, need $osslsigncode_minimum)"
+  if ! apt-get indextargets --no-release-info --format '$(RELEASE)' | grep -qx bookworm-backports; then
+    # From wherever this machine takes bookworm itself (a mirror, a proxy, a snapshot).
+    debian=$(apt-get indextargets --no-release-info --format '$(REPO_URI) $(RELEASE)' |
+      awk '$2 == "bookworm" { print $1; exit }')
+    [ -n "$debian" ] || die "apt has no source for bookworm to take bookworm-backports from"
+    printf '%s\n' "Types: deb" "URIs: $debian" "Suites: bookworm-backports" "Components: main" \
+      "Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg" |
       "${sudo_cmd[@]}" tee /etc/apt/sources.list.d/bookworm-backports.sources >/dev/null
   fi
   "${sudo_cmd[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq \
-    -t bookworm-backports osslsigncode >/dev/null
+  apt_install -t bookworm-backports osslsigncode
 fi
 
 # CycloneDX's library and its schema validator, for the tests to validate the release's SBOM:
-# the versions pinned in tests/cyclonedx/package-lock.json, in the git-ignored build/tools/.
-tools=build/tools/cyclonedx
-if ! cmp -s tests/cyclonedx/package-lock.json "$tools/package-lock.json" ||
-   [ ! -d "$tools/node_modules/@cyclonedx/cyclonedx-library" ]; then
-  command -v npm >/dev/null || { echo "setup: npm (Node.js 20 or later) is needed" >&2; exit 1; }
-  echo "Installing CycloneDX's validator into $tools"
-  rm -rf "$tools"
-  mkdir -p "$tools"
-  cp tests/cyclonedx/package.json tests/cyclonedx/package-lock.json "$tools/"
-  (cd "$tools" && npm ci --no-audit --no-fund --loglevel=error >/dev/null)
+# the versions pinned in tests/tools/cyclonedx/package-lock.json. They need Node.js 20.18 or
+# later (Debian 12's own nodejs is 18).
+tools=build/tools
+node_minimum=20.18.0
+command -v node >/dev/null && command -v npm >/dev/null ||
+  die "Node.js $node_minimum or later, with npm, is needed (Debian 12's own nodejs is 18: see the README)"
+node_version=$(node --version)
+dpkg --compare-versions "${node_version#v}" ge "$node_minimum" ||
+  die "Node.js $node_minimum or later is needed, this machine has $node_version (see the README)"
+if ! cmp -s tests/tools/cyclonedx/package-lock.json "$tools/cyclonedx/package-lock.json" ||
+   [ ! -d "$tools/cyclonedx/node_modules/@cyclonedx/cyclonedx-library" ]; then
+  echo "setup: installing CycloneDX's validator into $tools/cyclonedx"
+  rm -rf "$tools/cyclonedx"
+  mkdir -p "$tools/cyclonedx"
+  cp tests/tools/cyclonedx/package.json tests/tools/cyclonedx/package-lock.json "$tools/cyclonedx/"
+  (cd "$tools/cyclonedx" && npm ci --no-audit --no-fund --loglevel=error >/dev/null)
+fi
+
+# PowerShell and Pester, for the suite that runs the deployment scripts. Without the .NET SDK
+# that suite is skipped, and says why (CI requires it).
+if ! command -v dotnet >/dev/null; then
+  echo "setup: no .NET SDK (dotnet): the deployment scripts' suite will be skipped"
+  exit 0
+fi
+powershell_version=$(cat tests/tools/powershell.version)
+pwsh=$tools/powershell/pwsh
+if [ "$("$pwsh" -NoProfile -NonInteractive -Command '$PSVersionTable.PSVersion.ToString()' 2>/dev/null)" != \
+     "$powershell_version" ]; then
+  echo "setup: installing PowerShell $powershell_version into $tools/powershell"
+  rm -rf "$tools/powershell"
+  dotnet tool install PowerShell --version "$powershell_version" --tool-path "$tools/powershell" >/dev/null
+fi
+# Restored from a copy, so that NuGet's obj/ lands under build/ too.
+if ! cmp -s tests/tools/pester/Pester.csproj "$tools/pester/Pester.csproj" ||
+   [ ! -d "$tools/nuget/pester" ]; then
+  echo "setup: restoring Pester into $tools/nuget"
+  rm -rf "$tools/pester" "$tools/nuget/pester"
+  mkdir -p "$tools/pester"
+  cp tests/tools/pester/Pester.csproj "$tools/pester/"
+  dotnet restore "$tools/pester/Pester.csproj" --packages "$tools/nuget" >/dev/null
 fi

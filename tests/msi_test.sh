@@ -115,8 +115,7 @@ done
 
 # A pristine prefix, made once and copied for each case: a copy of a prefix that nothing has run
 # in is what wineboot --init would make again, in a fraction of the time.
-WINEPREFIX=$work/pristine wineboot --init >/dev/null 2>&1
-WINEPREFIX=$work/pristine wineserver -w
+WINEPREFIX=$work/pristine bash tests/harness/wine_prefix.sh
 fresh_prefix() {  # fresh_prefix NAME: sets WINEPREFIX to a new copy of the pristine prefix
   export WINEPREFIX=$work/prefix-$1
   cp -a "$work/pristine" "$WINEPREFIX"

@@ -265,7 +265,7 @@ notices_facts() {  # notices_facts NOTICES: the pieces each executable holds, as
 }
 for dir in a c d; do
   case_name="the SBOM of release $dir is valid CycloneDX and agrees with the release"
-  NODE_PATH=$PWD/build/tools/cyclonedx/node_modules node tests/cyclonedx/validate.js \
+  NODE_PATH=$PWD/build/tools/cyclonedx/node_modules node tests/validate_sbom.js \
     "$work/$dir/$sbom" >"$work/validate.out" 2>&1 || fail "$(cat "$work/validate.out")"
   sbom_facts "$work/$dir/$sbom" >"$work/sbom.facts" || fail "unreadable SBOM"
   expected=$( (printf 'project\tstaged-package-removal\t%s\tMIT\n' "$version"

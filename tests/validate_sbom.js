@@ -1,7 +1,7 @@
 // Validates a CycloneDX JSON document against the schema of the version it declares, with
 // CycloneDX's own library and its strict JSON-schema validator (ajv). Exit 0 only if valid.
 //
-// usage: NODE_PATH=build/tools/cyclonedx/node_modules node validate.js BOM.json
+// usage: NODE_PATH=build/tools/cyclonedx/node_modules node validate_sbom.js BOM.json
 'use strict';
 const fs = require('fs');
 const { Spec, Validation } = require('@cyclonedx/cyclonedx-library');
