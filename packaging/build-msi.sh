@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Windows Installer package (packaging/staged-package-removal.wxs) with wixl from a
-# folder holding staged-package-removal.exe, staged-package-check.exe, LICENSE and
-# THIRD-PARTY-NOTICES.txt, the same bytes the release ships.
+# folder laid out by stage-files.sh: each file that packaging/shipped-files.txt gives an MSI
+# component becomes one component of the group "Shipped", written here from that list.
 #
 # Reproducible: the same inputs and SOURCE_DATE_EPOCH give the same bytes.
 # - Product code: a name-based UUID (version 5, SHA-1) of "ProductCode <version>" in the
@@ -15,7 +15,7 @@
 #   (UTC), and the summary information's package code, creation and last-saved times are then
 #   rewritten through libmsi (the library wixl writes with), which changes nothing else.
 #
-# usage: SOURCE_DATE_EPOCH=SECONDS build-msi.sh VERSION PAYLOAD_DIR OUTPUT.msi
+# usage: SOURCE_DATE_EPOCH=SECONDS build-msi.sh VERSION STAGED_DIR OUTPUT.msi
 set -euo pipefail
 
 die() {
@@ -23,8 +23,8 @@ die() {
   exit 1
 }
 
-(($# == 3)) || die "usage: SOURCE_DATE_EPOCH=SECONDS build-msi.sh VERSION PAYLOAD_DIR OUTPUT.msi"
-version=$1 payload=$2 output=$3
+(($# == 3)) || die "usage: SOURCE_DATE_EPOCH=SECONDS build-msi.sh VERSION STAGED_DIR OUTPUT.msi"
+version=$1 staged=$2 output=$3
 [[ ${SOURCE_DATE_EPOCH:-} =~ ^[0-9]+$ ]] || die "SOURCE_DATE_EPOCH must be set (seconds since 1970)"
 # ProductVersion: major.minor.build, at most 255.255.65535 (Windows Installer's ProductVersion).
 [[ $version =~ ^([0-9]+)\.([0-9]+)\.([0-9]+)$ ]] && ((BASH_REMATCH[1] <= 255 &&
@@ -37,15 +37,34 @@ python=/usr/bin/python3
   die "no libmsi bindings for $python (bash scripts/setup.sh)"
 
 here=$(cd "$(dirname "$0")" && pwd)
+source "$here/common.sh"
 source_file=$here/staged-package-removal.wxs
-files=(staged-package-removal.exe staged-package-check.exe LICENSE THIRD-PARTY-NOTICES.txt)
 work=$(mktemp -d "${TMPDIR:-/tmp}/spr-msi.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 mkdir "$work/payload"
-for file in "${files[@]}"; do
-  [ -f "$payload/$file" ] || die "no $file in $payload"
-  cp "$payload/$file" "$work/payload/"
-done
+
+# One component a file, Id and GUID from the list; the file goes to the payload under its name.
+rows=$(shipped_files)
+files=()
+{
+  echo '<?xml version="1.0" encoding="utf-8"?>'
+  echo '<Wix xmlns="http://schemas.microsoft.com/wix/2006/wi"><Fragment>'
+  echo '  <ComponentGroup Id="Shipped" Directory="INSTALLDIR">'
+  while read -r path _ _ _ component guid short_name; do
+    [ "$component" != - ] || continue
+    name=$(basename "$path")
+    [ -f "$staged/$path" ] || die "no $path in $staged"
+    cp "$staged/$path" "$work/payload/$name"
+    files+=("$name")
+    [ "$short_name" = "$name" ] || name="$short_name|$name"
+    echo "    <Component Id=\"$component\" Guid=\"$guid\" Win64=\"yes\">"
+    echo "      <File Id=\"$component\" Name=\"$name\" KeyPath=\"yes\" Source=\"payload/$(basename "$path")\"/>"
+    echo "    </Component>"
+  done <<<"$rows"
+  echo '  </ComponentGroup>'
+  echo '</Fragment></Wix>'
+} >"$work/shipped.wxs"
+((${#files[@]})) || die "packaging/shipped-files.txt gives the MSI no file"
 chmod 0644 "$work/payload/"*
 touch -d "@$SOURCE_DATE_EPOCH" "$work/payload/"*
 
@@ -61,7 +80,7 @@ package_code=$(code "PackageCode $version"$'\n'"$payload_sums")
 
 # wixl finds sources only by relative paths.
 (cd "$work" && TZ=UTC wixl --arch x64 -D "Version=$version" -D "ProductCode=$product_code" \
-  -D Payload=payload -o package.msi "$source_file") 2>"$work/wixl.log" || {
+  -o package.msi "$source_file" shipped.wxs) 2>"$work/wixl.log" || {
   cat "$work/wixl.log" >&2
   die "wixl failed"
 }

@@ -35,6 +35,9 @@ die() {
   echo "runtime-components: $*" >&2
   exit 1
 }
+source "$(dirname "$0")/common.sh"
+# The order of every list below is the C locale's, whatever the caller's.
+export LC_ALL=C
 
 (($# > 0)) || die "usage: runtime-components.sh TARGET.map..."
 
@@ -73,8 +76,9 @@ done < <(dpkg-query -S -- "${real_paths[@]}" 2>/dev/null || true)
 for path in "${real_paths[@]}"; do
   [ -n "${package_of[$path]:-}" ] || die "$path belongs to no Debian package: add its notice to $0"
 done
+mapfile -t packages < <(printf '%s\n' "${package_of[@]}" | sort -u)
 while read -r package version; do version_of[$package]=$version; done < <(
-  dpkg-query -W -f='${Package} ${Version}\n' -- $(printf '%s\n' "${package_of[@]}" | sort -u))
+  dpkg-query -W -f='${Package} ${Version}\n' -- "${packages[@]}")
 
 # Sets `piece` to the index in `pieces` of file name $2 from package $1.
 find_piece() {
@@ -87,11 +91,6 @@ find_piece() {
     fi
   done
   die "no notice known for $2 (from Debian package $1): add it to $0"
-}
-
-readable() {  # readable FILE: FILE's own path, or dies
-  [ -r "$1" ] || die "cannot read the licence text $1"
-  realpath -- "$1"
 }
 
 for i in $(seq $#); do
@@ -120,8 +119,12 @@ for i in $(seq $#); do
     fi
     package=${package_in[$p]}
     # Debian links some packages' doc directories, so one licence file can have several paths.
-    licences=$(readable "/usr/share/doc/$package/copyright")
-    [ -z "$extra" ] || licences+=";$(readable "$extra")"
+    readable "/usr/share/doc/$package/copyright" "licence text"
+    licences=$(realpath -- "/usr/share/doc/$package/copyright")
+    if [ -n "$extra" ]; then
+      readable "$extra" "licence text"
+      licences+=";$(realpath -- "$extra")"
+    fi
     printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$executable" "$name" "$what" "$package" \
       "${version_of[$package]}" "$spdx" "${files_of[$p]}" "$licences"
   done

@@ -15,15 +15,16 @@
 # usage: sign-files.sh KEY [--timestamp-url URL] FILE...
 #        sign-files.sh --check KEY [--timestamp-url URL]
 # --check only checks the options and that the key's files are there, so that a release can
-# refuse a mistyped key before it touches anything. OSSLSIGNCODE names another osslsigncode
-# binary (the tests run Debian 12's own 2.5 this way); PKCS#11 works from 2.5 on, PowerShell
-# scripts need 2.8.
+# refuse a mistyped key before it touches anything, and says what would sign ("signed with a
+# PKCS#12 key", ...). OSSLSIGNCODE names another osslsigncode binary (the tests run Debian 12's
+# own 2.5 this way); PKCS#11 works from 2.5 on, PowerShell scripts need 2.8.
 set -euo pipefail
 
 die() {
   echo "sign-files: $*" >&2
   exit 1
 }
+source "$(dirname "$0")/common.sh"
 
 check_only="" pkcs12="" password_file="" module="" key_uri="" cert="" pin_file="" timestamp_url=""
 while (($#)); do
@@ -43,15 +44,16 @@ while (($#)); do
       esac
       shift 2
       ;;
+    -h | --help)
+      sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'
+      exit 0
+      ;;
     --) shift; break ;;
     -*) die "unknown argument $1" ;;
     *) break ;;
   esac
 done
 
-readable() {  # readable FILE WHAT: dies unless FILE is a file that can be read
-  [ -f "$1" ] && [ -r "$1" ] || die "cannot read the $2 $1"
-}
 pkcs11_given="$module$key_uri$cert$pin_file"
 if [ -n "$pkcs12$password_file" ] && [ -n "$pkcs11_given" ]; then
   die "give one key: --pkcs12 or --pkcs11-module, not both"
@@ -60,6 +62,7 @@ elif [ -n "$pkcs12$password_file" ]; then
   readable "$pkcs12" "PKCS#12 file"
   readable "$password_file" "password file"
   key=(-pkcs12 "$pkcs12" -readpass "$password_file")
+  how="signed with a PKCS#12 key"
 elif [ -n "$pkcs11_given" ]; then
   [ -n "$module" ] && [ -n "$key_uri" ] && [ -n "$cert" ] && [ -n "$pin_file" ] ||
     die "--pkcs11-module, --pkcs11-key, --pkcs11-cert and --pin-file go together"
@@ -70,10 +73,16 @@ elif [ -n "$pkcs11_given" ]; then
   # No -pkcs11engine: osslsigncode then loads OpenSSL's engine by its name, "pkcs11"; 2.5 takes a
   # path there for a dynamic engine, and Debian's engine does not load that way.
   key=(-pkcs11module "$module" -key "$key_uri" -certs "$cert" -readpass "$pin_file")
+  how="signed with a key on a PKCS#11 token"
 else
   die "no key given: --pkcs12 FILE --password-file FILE, or --pkcs11-module MODULE --pkcs11-key URI --pkcs11-cert FILE --pin-file FILE"
 fi
-[ -n "$check_only" ] && exit 0
+[ -z "$timestamp_url" ] || how+=", time-stamped"
+if [ -n "$check_only" ]; then
+  (($# == 0)) || die "unknown argument $1"
+  echo "$how"
+  exit 0
+fi
 (($# > 0)) || die "usage: sign-files.sh KEY [--timestamp-url URL] FILE..."
 osslsigncode=${OSSLSIGNCODE:-osslsigncode}
 command -v "$osslsigncode" >/dev/null || die "osslsigncode is not installed (bash scripts/setup.sh)"

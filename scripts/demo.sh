@@ -55,7 +55,7 @@ stage() {  # stage WINDIR LINK_FOR_WINE
     fi
     rm "$file.txt"
     printf 'PNF' >"$windir/inf/${name%.inf}.pnf"
-    # Wine 8 reads each listed INF at <windir>\i<name> (tests/wine_listing.h says why).
+    # Wine 8 reads each listed INF at <windir>\i<name> (tests/support/wine_listing.h says why).
     if [ "$link" = yes ]; then ln -sf "inf/$name" "$windir/i$name"; fi
     if [ "$locked" = yes ]; then chmod a-w "$file"; fi
   done
@@ -114,22 +114,18 @@ run_check() {  # run_check COMMAND...: sets check_code and check_report
 exe=$root/build/windows-x64
 say
 say "== The MSI: build/demo/staged-package-removal-$(cat "$exe/project-version.txt")-x64.msi"
-mkdir "$demo/payload"
-cp "$exe/staged-package-removal.exe" "$exe/staged-package-check.exe" LICENSE "$demo/payload/"
-bash packaging/runtime-components.sh "$exe/staged-package-removal.map" "$exe/staged-package-check.map" \
-  >"$demo/components.tsv" || die "runtime-components.sh could not read the linker maps"
-bash packaging/third-party-notices.sh "$demo/components.tsv" >"$demo/payload/THIRD-PARTY-NOTICES.txt" ||
-  die "third-party-notices.sh failed"
+# What the release would ship (packaging/shipped-files.txt), laid out from this build.
+bash packaging/stage-files.sh "$exe" "$demo/staged" "$demo/components.tsv" ||
+  die "stage-files.sh could not lay out the shipped files"
 msi=$demo/staged-package-removal-$(cat "$exe/project-version.txt")-x64.msi
 SOURCE_DATE_EPOCH=$(git log -1 --format=%ct HEAD) bash packaging/build-msi.sh \
-  "$(cat "$exe/project-version.txt")" "$demo/payload" "$msi" || die "build-msi.sh could not build the MSI"
-rm -rf "$demo/payload"
+  "$(cat "$exe/project-version.txt")" "$demo/staged" "$msi" || die "build-msi.sh could not build the MSI"
+rm -rf "$demo/staged"
 
 say
 say "== Installed as a deployment tool would: msiexec /i <msi> /qn, in a Wine prefix (build/demo/wineprefix)"
 export WINEPREFIX=$demo/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-wineboot --init >"$demo/wineboot.log" 2>&1 ||
-  { tail -n 20 "$demo/wineboot.log" >&2; die "wineboot --init failed (log: build/demo/wineboot.log)"; }
+bash tests/harness/wine_prefix.sh || die "Wine could not make its prefix"
 msi_path=$(winepath -w "$msi") || die "winepath could not name $msi for Wine"
 # The probe prints msiexec's exit code; its own is non-zero only when it could not start msiexec.
 code=$(wine "$exe/exit-code-probe.exe" 'C:\windows\system32\msiexec.exe' /i "$msi_path" /qn) ||

@@ -1,36 +1,34 @@
 #!/usr/bin/env bash
 # Builds a release of the committed HEAD: exports it with git archive into a fresh temporary
-# directory (so that nothing uncommitted can leak in), builds the shipped executables there, signs
-# them if asked, and writes to build/release/ (or --output DIR):
-#   staged-package-removal-<version>-win64.zip   the executables, the administrators' guide,
-#                                                LICENSE and THIRD-PARTY-NOTICES.txt
-#   <executable>.exe                             each executable, the same bytes as in the zip
-#   staged-package-removal-<version>-x64.msi     the Windows Installer package of those executables
-#                                                (packaging/build-msi.sh)
-#   deploy/*.ps1                                 the scripts for deployment tools, also in the zip
+# directory (so that nothing uncommitted can leak in), builds the shipped executables there, lays
+# out what packaging/shipped-files.txt lists, signs it if asked, and writes to build/release/ (or
+# --output DIR):
+#   staged-package-removal-<version>-win64.zip   every shipped file, under one folder
+#   the files the list puts beside the zip       the executables and deploy/*.ps1, the zip's bytes
+#   staged-package-removal-<version>-x64.msi     the Windows Installer package (build-msi.sh)
 #   AUTHENTICODE-SHA256                          each executable's Authenticode hash, for hash
 #                                                rules; the same signed or unsigned
 #   staged-package-removal-<version>.cdx.json    the SBOM (CycloneDX): the files, and the runtime
 #                                                pieces in each executable, as in the notices
 #   SHA256SUMS                                   all of the above, for sha256sum -c
 # The same commit gives the same bytes wherever and whenever it is built on a machine with the
-# same Debian packages (CMakeLists.txt says how for the executables; the zip is made below). The
-# output directory holds a release only after a run that succeeded: once the arguments have been
-# checked, any earlier one is removed, and the new one is moved in whole at the end.
+# same Debian packages (CMakeLists.txt says how for the executables; the zip is made below).
 #
-# usage: bash scripts/release.sh [--output DIR] [KEY [--timestamp-url URL]]
-#   KEY signs everything the release ships that Windows checks signatures of (the executables,
-#   the deployment scripts and the MSI; Authenticode, SHA-256), with a key from one of two
-#   sources (packaging/sign-files.sh):
-#   --pkcs12 FILE --password-file FILE
-#       a PKCS#12 file with the certificate, its chain and key, as an internal CA delivers them;
-#       FILE holds its password and nothing else (a final newline may follow)
-#   --pkcs11-module MODULE --pkcs11-key URI --pkcs11-cert FILE --pin-file FILE
-#       a key on a token or HSM: MODULE the path of its PKCS#11 library, URI the pkcs11: URI
-#       (RFC 7512) of the private key, FILE the certificate with its chain (PEM), and a file
-#       that holds the PIN as the password file does
-#   --timestamp-url URL   have the signatures time-stamped by this RFC 3161 server
+# Nothing is removed before it must be: the arguments, the key and the tools are checked first,
+# the release is built beside the output directory, and an earlier release there is replaced only
+# by a complete new one. A run that fails for any reason leaves the earlier release as it was.
+#
+# usage: bash scripts/release.sh [--output DIR] [--windows-build DIR] [KEY...]
+#   KEY             the signing options, handed unchanged to packaging/sign-files.sh (its --help
+#                   says what they are): everything the release ships that Windows checks
+#                   signatures of is signed (Authenticode, SHA-256)
+#   --windows-build DIR
+#                   package the executables of DIR, a windows-x64 build of this same commit,
+#                   instead of building them (the tests build once and package many times)
 set -euo pipefail
+# Sorted lists and messages the same whatever the caller's locale.
+export LC_ALL=C
+caller=$PWD
 cd "$(dirname "$0")/.."
 root=$PWD
 
@@ -39,109 +37,108 @@ die() {
   exit 1
 }
 
-output=$root/build/release
-sign=() wrong=""
-while (($#)) && [ -z "$wrong" ]; do
+output=$root/build/release windows_build="" sign=()
+while (($#)); do
   case $1 in
-    --output | --pkcs12 | --password-file | --pkcs11-module | --pkcs11-key | --pkcs11-cert | \
-      --pin-file | --timestamp-url)
-      if (($# < 2)); then wrong="$1 needs a value"; break; fi
-      case $1 in
-        --output) output=$(realpath -m -- "$2") ;;
-        --pkcs11-key | --timestamp-url) sign+=("$1" "$2") ;;
-        # Made absolute here: the signing runs in another directory.
-        *) sign+=("$1" "$(realpath -m -- "$2")") ;;
-      esac
+    --output | --windows-build)
+      (($# >= 2)) || die "$1 needs a value; nothing was released"
+      value=$(cd "$caller" && realpath -m -- "$2")
+      if [ "$1" = --output ]; then output=$value; else windows_build=$value; fi
       shift 2
       ;;
     -h | --help)
       sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'
       exit 0
       ;;
-    *) wrong="unknown argument $1 (see --help)" ;;
+    *)
+      sign+=("$1")
+      shift
+      ;;
   esac
 done
 
-# A run that cannot start (a mistyped argument, a key file that is not there) leaves an earlier
-# release as it was: nothing has been attempted that it could be taken for. The signing script
-# of the commit being released says what a complete key is.
-[ -z "$wrong" ] || die "$wrong; nothing was released"
-if ((${#sign[@]})) && ! said=$(bash <(git show HEAD:packaging/sign-files.sh) --check "${sign[@]}" 2>&1); then
-  die "${said#sign-files: }; nothing was released"
-fi
-# From here on, whatever happens, no earlier release is left to be taken for this one. Only a
-# directory that holds a release (or nothing) is removed: --output may be mistyped.
+# The tools, before anything else: a machine without them can make no release.
+missing=()
+for tool in git cmake ninja x86_64-w64-mingw32-g++ wixl msiinfo zip sha256sum /usr/bin/python3; do
+  command -v "$tool" >/dev/null || missing+=("$tool")
+done
+((${#sign[@]} == 0)) || command -v osslsigncode >/dev/null || missing+=(osslsigncode)
+((${#missing[@]} == 0)) || die "missing ${missing[*]} (bash scripts/setup.sh); nothing was released"
+# Only a directory that holds a release (or nothing) is ever replaced: --output may be mistyped.
 if [ -e "$output" ]; then
   [ -d "$output" ] && { [ -f "$output/SHA256SUMS" ] || [ -z "$(ls -A "$output")" ]; } ||
-    die "will not replace $output: it is not an earlier release (no SHA256SUMS)"
-  rm -rf "$output"
+    die "will not replace $output: it is not an earlier release (no SHA256SUMS); nothing was released"
 fi
-
-bash scripts/setup.sh
-
-commit=$(git rev-parse --verify HEAD)
-echo "release: building commit $commit ($(git log -1 --format=%s HEAD))"
-if [ -n "$(git status --porcelain)" ]; then
-  echo "release: note: the working tree has changes that are not committed; they are not in this release"
-fi
-# The date every file of the release carries: the commit's, unless the caller fixes one.
-export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct HEAD)}
+[ -z "$windows_build" ] || [ -f "$windows_build/project-version.txt" ] ||
+  die "$windows_build is not a windows-x64 build (no project-version.txt); nothing was released"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/spr-release.XXXXXX")
-partial=$output.partial
-trap 'rm -rf "$work" "$partial"' EXIT
+new=$output.partial
+trap 'rm -rf "$work" "$new"' EXIT
 mkdir "$work/src" "$work/package" "$work/out"
 git archive --format=tar HEAD | tar -x -C "$work/src"
 src=$work/src
+commit=$(git rev-parse --verify HEAD)
+# shipped_files, from the commit being released.
+source "$src/packaging/common.sh"
+rows=$(shipped_files)
 
-mapfile -t targets < <(sed -e '/^#/d' -e '/^[[:space:]]*$/d' "$src/packaging/shipped-executables.txt")
-((${#targets[@]})) || die "packaging/shipped-executables.txt names no executable"
-if ! (cd "$src" &&
-      cmake --preset windows-x64 -DSPR_BUILD_TESTS=OFF &&
-      cmake --build --preset windows-x64 --target "${targets[@]}") >"$work/build.log" 2>&1; then
-  cat "$work/build.log" >&2
-  die "the build failed; nothing was released"
+# The signing script of the commit being released says what a complete key is. Run from the
+# caller's directory, so that the key's paths mean what the caller meant.
+sign_files() {
+  (cd "$caller" && bash "$src/packaging/sign-files.sh" "$@")
+}
+if ((${#sign[@]})); then
+  how=$(sign_files --check "${sign[@]}" 2>&1) || die "${how#sign-files: }; nothing was released"
+else
+  how=unsigned
 fi
-build=$src/build/windows-x64
+
+echo "release: building commit $commit ($(git log -1 --format=%s HEAD))"
+[ -z "$(git status --porcelain)" ] ||
+  echo "release: note: the working tree has changes that are not committed; they are not in this release"
+# The date every file of the release carries: the commit's, unless the caller fixes one.
+export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct HEAD)}
+
+targets=()
+while read -r _ source _; do
+  [[ $source != target:* ]] || targets+=("${source#target:}")
+done <<<"$rows"
+((${#targets[@]})) || die "packaging/shipped-files.txt names no executable; nothing was released"
+if [ -n "$windows_build" ]; then
+  build=$windows_build
+  echo "release: the executables are those of $build"
+else
+  build=$src/build/windows-x64
+  if ! (cd "$src" &&
+        cmake --preset windows-x64 -DSPR_BUILD_TESTS=OFF &&
+        cmake --build --preset windows-x64 --target "${targets[@]}") >"$work/build.log" 2>&1; then
+    cat "$work/build.log" >&2
+    die "the build failed; nothing was released"
+  fi
+fi
 version=$(cat "$build/project-version.txt")
 name=staged-package-removal-$version-win64
 
 package=$work/package/$name
-mkdir "$package"
-executables=()
-for target in "${targets[@]}"; do
-  cp "$build/$target.exe" "$package/"
-  executables+=("$target.exe")
-done
-cp "$src/LICENSE" "$package/"
-# The administrators' guide is the repository's docs/deployment.md.
-cp "$src/docs/deployment.md" "$package/ADMINISTRATOR-GUIDE.md"
-maps=()
-for target in "${targets[@]}"; do maps+=("$build/$target.map"); done
-# The notices and the SBOM are both written from this one list, so they cannot disagree.
-bash "$src/packaging/runtime-components.sh" "${maps[@]}" >"$work/components.tsv" &&
-  bash "$src/packaging/third-party-notices.sh" "$work/components.tsv" \
-    >"$package/THIRD-PARTY-NOTICES.txt" || die "no third-party notices; nothing was released"
-
-# The scripts for deployment tools, signed with the executables.
-mkdir "$package/deploy"
-cp "$src/packaging/deploy/"*.ps1 "$package/deploy/"
-scripts=()
-for script in "$package/deploy/"*.ps1; do scripts+=("deploy/$(basename "$script")"); done
-
+bash "$src/packaging/stage-files.sh" "$build" "$package" "$work/components.tsv" ||
+  die "the shipped files could not be laid out; nothing was released"
+signed=() beside=()
+while read -r path _ is_signed is_beside _; do
+  [ "$is_signed" != yes ] || signed+=("$package/$path")
+  [ "$is_beside" != yes ] || beside+=("$path")
+done <<<"$rows"
 if ((${#sign[@]})); then
-  bash "$src/packaging/sign-files.sh" "${sign[@]}" "${executables[@]/#/$package/}" \
-    "${scripts[@]/#/$package/}" || die "signing failed; nothing was released"
+  sign_files "${sign[@]}" "${signed[@]}" || die "signing failed; nothing was released"
 fi
 
-# The Windows Installer package, of the executables just packaged (signed ones when signing), and
-# then signed itself.
+# The Windows Installer package, of the files just laid out (the signed executables when
+# signing), and then signed itself.
 msi=staged-package-removal-$version-x64.msi
 bash "$src/packaging/build-msi.sh" "$version" "$package" "$work/out/$msi" ||
   die "the MSI could not be built; nothing was released"
 if ((${#sign[@]})); then
-  bash "$src/packaging/sign-files.sh" "${sign[@]}" "$work/out/$msi" ||
-    die "signing the MSI failed; nothing was released"
+  sign_files "${sign[@]}" "$work/out/$msi" || die "signing the MSI failed; nothing was released"
 fi
 
 # The zip's bytes depend only on its files: fixed modes and times (the source date, written in UTC
@@ -150,31 +147,36 @@ fi
 find "$work/package" -type d -exec chmod 0755 {} +
 find "$work/package" -type f -exec chmod 0644 {} +
 find "$work/package" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
-(cd "$work/package" && find "$name" -type f | LC_ALL=C sort |
+(cd "$work/package" && find "$name" -type f | sort |
   TZ=UTC zip -X -D -9 -q -@ "$work/out/$name.zip")
 
-cp "${executables[@]/#/$package/}" "$work/out/"
-cp -R "$package/deploy" "$work/out/"
+executables=()
+for path in "${beside[@]}"; do
+  mkdir -p "$work/out/$(dirname "$path")"
+  cp "$package/$path" "$work/out/$path"
+  [[ $path != *.exe ]] || executables+=("$path")
+done
 # App Control and AppLocker hash rules match this hash, not the file's SHA-256.
-python3 "$src/packaging/authenticode-sha256.py" "${executables[@]/#/$work/out/}" \
+/usr/bin/python3 "$src/packaging/authenticode-sha256.py" "${executables[@]/#/$work/out/}" \
   >"$work/out/AUTHENTICODE-SHA256" || die "no Authenticode hashes; nothing was released"
 sbom=staged-package-removal-$version.cdx.json
-shipped=("$name.zip" "${executables[@]}" "$msi" "${scripts[@]}")
-(cd "$work/out" && python3 "$src/packaging/sbom.py" --version "$version" --commit "$commit" \
+shipped=("$name.zip" "${beside[@]}" "$msi")
+(cd "$work/out" && /usr/bin/python3 "$src/packaging/sbom.py" --version "$version" --commit "$commit" \
   --components "$work/components.tsv" "${shipped[@]}" >"$sbom") || die "no SBOM; nothing was released"
 (cd "$work/out" && sha256sum -- "${shipped[@]}" AUTHENTICODE-SHA256 "$sbom" >SHA256SUMS &&
-  sha256sum --quiet -c SHA256SUMS)
+  sha256sum --quiet -c SHA256SUMS) || die "SHA256SUMS does not hold; nothing was released"
 
+# Complete: the new release goes beside the output directory, then takes its place.
 mkdir -p "$(dirname "$output")"
-rm -rf "$partial"
-cp -R "$work/out" "$partial"
-mv "$partial" "$output"
+earlier=$output.earlier
+rm -rf "$new" "$earlier"
+cp -R "$work/out" "$new"
+[ ! -e "$output" ] || mv "$output" "$earlier"
+if ! mv "$new" "$output"; then
+  [ ! -e "$earlier" ] || mv "$earlier" "$output"
+  die "could not move the new release into $output; the earlier one stays"
+fi
+rm -rf "$earlier"
 
-case " ${sign[*]-} " in
-  *" --pkcs12 "*) how="signed with a PKCS#12 key" ;;
-  *" --pkcs11-module "*) how="signed with a key on a PKCS#11 token" ;;
-  *) how=unsigned ;;
-esac
-[[ " ${sign[*]-} " != *" --timestamp-url "* ]] || how+=", time-stamped"
 echo "release: $name from commit $commit, $how, in $output:"
 sed 's/^/  /' "$output/SHA256SUMS"

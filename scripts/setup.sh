@@ -21,6 +21,8 @@ packages=(
   wine wine64
   clang libclang-rt-14-dev
   git zip unzip openssl osslsigncode python3
+  # localedef's sources, for the release test's locale that sorts otherwise than C.
+  locales
   # A PKCS#11 token for the signing tests: SoftHSM2, pkcs11-tool, and OpenSSL's engine through
   # which osslsigncode reaches a token.
   softhsm2 opensc libengine-pkcs11-openssl

@@ -30,10 +30,10 @@ for preset in windows-x64 host host-asan; do
 done
 
 echo "== msi"
-bash tests/msi_test.sh build/windows-x64
+bash tests/release/msi_test.sh build/windows-x64
 
 echo "== release"
-bash tests/release_test.sh
+bash tests/release/release_test.sh build/windows-x64
 
 echo "== fuzz"
 bash scripts/fuzz.sh "${SPR_FUZZ_SECONDS:-60}"

@@ -1,6 +1,6 @@
 // The read-only check: the removal's own scan, run with an uninstall that only records, and its
-// report. Each platform's entry (check_main_win32.cc, check_main_standin.cc) supplies the
-// arguments and the two output streams.
+// report. Each platform's start-up (platform/check_main_win32.cc, platform/standin/check_main.cc)
+// supplies the arguments and the two output streams.
 #pragma once
 
 #include <span>

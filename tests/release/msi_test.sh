@@ -14,12 +14,14 @@
 #   the deployment scripts (packaging/deploy/) are ASCII, so UTF-8 and the same text under any
 #   code page, every path they name under $env:ProgramW6432 is one the package installs (and,
 #   under Wine, is there after the install), and docs/deployment.md shows each as it is.
-# The package under test is a release's (scripts/release.sh, of HEAD, a few seconds); the higher
-# version is built from the same files by packaging/build-msi.sh, as the release builds its own.
+# The package under test is a release's (scripts/release.sh of HEAD, packaging the executables of
+# BUILD_DIR); the higher version is built from the same files by packaging/build-msi.sh, as the
+# release builds its own.
 #
-# usage: msi_test.sh BUILD_DIR   (the windows-x64 build, for its exit-code-probe.exe)
+# usage: msi_test.sh BUILD_DIR   (a windows-x64 build of HEAD: its executables and exit-code-probe.exe)
 set -euo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/../.."
+source tests/harness/harness.sh
 build=$(realpath "$1")
 work=$(mktemp -d)
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -33,32 +35,29 @@ cleanup() {
 }
 trap cleanup EXIT
 
-failures=0
-fail() {
-  echo "FAIL [$case_name]: $*" >&2
-  failures=$((failures + 1))
-}
-
-bash scripts/release.sh --output "$work/release" >"$work/release.log" 2>&1 ||
-  { cat "$work/release.log" >&2; exit 1; }
-version=$(git show HEAD:CMakeLists.txt | sed -n 's/^project([^ ]* VERSION \([0-9.]*\).*/\1/p')
+limited 600 bash scripts/release.sh --windows-build "$build" --output "$work/release" \
+  >"$work/release.log" 2>&1 || { cat "$work/release.log" >&2; exit 1; }
+version=$(cat "$build/project-version.txt")
 IFS=. read -r major minor patch <<<"$version"
 newer_version=$major.$minor.$((patch + 1))
 
-# The release's files, and for the higher version the same programs with a few bytes appended
-# (data after the image, which Windows ignores), so that "the newer files" can be told from the
-# older ones.
-mkdir "$work/older" "$work/newer"
-cp "$work/release/staged-package-removal.exe" "$work/release/staged-package-check.exe" "$work/older/"
-unzip -q -j "$work/release/staged-package-removal-$version-win64.zip" '*/LICENSE' '*/THIRD-PARTY-NOTICES.txt' \
-  -d "$work/older"
-cp "$work/release/staged-package-removal-$version-x64.msi" "$work/older.msi"
-cp "$work/older/"* "$work/newer/"
-for exe in staged-package-removal.exe staged-package-check.exe; do
-  printf 'newer' >>"$work/newer/$exe"
+# The release's files as the zip lays them out, and for the higher version the same with a few
+# bytes appended to each program (data after the image, which Windows ignores), so that "the
+# newer files" can be told from the older ones.
+unzip -q "$work/release/staged-package-removal-$version-win64.zip" -d "$work/zip"
+staged=("$work/zip/"*)
+cp -R "${staged[0]}" "$work/newer-staged"
+for exe in "$work/newer-staged/"*.exe; do
+  printf 'newer' >>"$exe"
 done
+cp "$work/release/staged-package-removal-$version-x64.msi" "$work/older.msi"
 SOURCE_DATE_EPOCH=$(git log -1 --format=%ct HEAD) \
-  bash packaging/build-msi.sh "$newer_version" "$work/newer" "$work/newer.msi"
+  bash packaging/build-msi.sh "$newer_version" "$work/newer-staged" "$work/newer.msi"
+# What each package installs, as msiextract finds it in the package.
+for package in older newer; do
+  msiextract -C "$work/$package-extracted" "$work/$package.msi" >/dev/null
+  ln -s "$work/$package-extracted/Staged Package Removal" "$work/$package"
+done
 
 property() {  # property MSI NAME: a row of the Property table
   msiinfo export "$1" Property | awk -F'\t' -v name="$2" '$1 == name { print $2 }' | tr -d '\r'
@@ -71,7 +70,7 @@ rows() {  # rows MSI TABLE: the table's rows, without msiinfo's three header lin
   msiinfo export "$1" "$2" | tr -d '\r' | tail -n +4
 }
 
-case_name="the package installs files only, all 64-bit, and its summary says x64"
+begin_case "the package installs files only, all 64-bit, and its summary says x64"
 for table in CustomAction ServiceInstall ServiceControl Shortcut Registry RemoveFile Binary; do
   [ -z "$(rows "$work/older.msi" "$table")" ] || fail "$table has rows: $(rows "$work/older.msi" "$table")"
 done
@@ -86,7 +85,7 @@ rows "$work/older.msi" LaunchCondition | grep -qx $'NOT WIX_DOWNGRADE_DETECTED\t
 [ "$(property "$work/older.msi" ALLUSERS)" = 1 ] || fail "not per-machine"
 [ "$older_code" != "$newer_code" ] || fail "two versions share the product code $older_code"
 
-case_name="the deployment scripts name the paths the package installs"
+begin_case "the deployment scripts name the paths the package installs"
 # ProgramW6432 is the 64-bit Program Files folder, ProgramFiles64Folder ("WOW64 Implementation
 # Details"; "ProgramFiles64Folder property").
 install_dir=$(rows "$work/older.msi" Directory | awk -F'\t' '$1 == "INSTALLDIR" && $2 == "ProgramFiles64Folder" { sub(/.*\|/, "", $3); print $3 }')
@@ -103,7 +102,7 @@ for script in packaging/deploy/*.ps1; do
   done <<<"$named"
 done
 
-case_name="the guide shows each deployment script as it is"
+begin_case "the guide shows each deployment script as it is"
 for script in packaging/deploy/*.ps1; do
   quoted=$(awk -v heading="### \`deploy/$(basename "$script")\`" '
     $0 == heading { found = 1; next }
@@ -122,8 +121,8 @@ fresh_prefix() {  # fresh_prefix NAME: sets WINEPREFIX to a new copy of the pris
   installed=$WINEPREFIX/drive_c/Program\ Files/Staged\ Package\ Removal
 }
 
-msiexec() {  # msiexec ARGUMENTS...: Wine's msiexec, its full exit code in $code
-  code=$(wine "$build/exit-code-probe.exe" 'C:\windows\system32\msiexec.exe' "$@" | tr -d '\r')
+msiexec_code() {  # msiexec_code ARGUMENTS...: Wine's msiexec; prints its full exit code
+  limited 300 wine "$build/exit-code-probe.exe" 'C:\windows\system32\msiexec.exe' "$@" | tr -d '\r'
 }
 
 installed_files_are() {  # installed_files_are PAYLOAD_DIR: the folder holds exactly those files
@@ -160,7 +159,7 @@ products_of_upgrade_code() {  # one packed product code a line
 }
 
 # A staged machine: one INF that rule 1 takes and one that no rule takes, each also where Wine 8's
-# listing looks (tests/wine_listing.h).
+# listing looks (tests/support/wine_listing.h).
 stage_machine() {
   local windir=$WINEPREFIX/drive_c/windows name line
   for entry in 'oem3.inf|Tamrix_Vessa_Driver_Name="Tamrix Vessa 4100 Series"' \
@@ -175,16 +174,20 @@ stage_machine() {
 
 installed_program() {  # installed_program EXE: runs it from the install folder; $code, $out
   set +e
-  out=$(wine "C:\\Program Files\\Staged Package Removal\\$1" | tr -d '\r')
-  code=$?
+  out=$(limited 120 wine "C:\\Program Files\\Staged Package Removal\\$1" | tr -d '\r')
+  code=$?  # pipefail: the program's, unless tr failed
   set -e
 }
 
-case_name="install /qn puts both programs under Program Files and registers the product"
+begin_case "install /qn puts both programs under Program Files and registers the product"
 fresh_prefix install
-msiexec /i "$(winepath -w "$work/older.msi")" /qn
+code=$(msiexec_code /i "$(winepath -w "$work/older.msi")" /qn)
 [ "$code" = 0 ] || fail "msiexec /i: exit code $code"
 installed_files_are "$work/older"
+for file in "$work/older/"*; do
+  [ ! -f "$work/release/$(basename "$file")" ] || cmp -s "$file" "$work/release/$(basename "$file")" ||
+    fail "$(basename "$file") in the package is not the release's"
+done
 [ "$(registered)" = "$older_code" ] || fail "registered: $(registered)"
 [ "$(arp_value "$older_code" DisplayName)" = "Staged Package Removal" ] || fail "no name"
 [ "$(arp_value "$older_code" DisplayVersion)" = "$version" ] || fail "no version"
@@ -193,7 +196,7 @@ for path in "${script_paths[@]}"; do
   [ -f "$WINEPREFIX/drive_c/Program Files/${path//\\//}" ] || fail "a deployment script's $path is not there"
 done
 
-case_name="the installed check reports a staged machine and the installed removal cleans it"
+begin_case "the installed check reports a staged machine and the installed removal cleans it"
 stage_machine
 installed_program staged-package-check.exe
 [ "$code" = 1 ] || fail "check: exit code $code"
@@ -205,11 +208,11 @@ installed_program staged-package-removal.exe
 installed_program staged-package-check.exe
 [ "$code" = 0 ] && [ -z "$out" ] || fail "check afterwards: exit code $code, said: $out"
 
-case_name="a higher version over the first leaves one product and the newer files"
+begin_case "a higher version over the first leaves one product and the newer files"
 fresh_prefix upgrade
-msiexec /i "$(winepath -w "$work/older.msi")" /qn
+code=$(msiexec_code /i "$(winepath -w "$work/older.msi")" /qn)
 [ "$code" = 0 ] || fail "msiexec /i older: exit code $code"
-msiexec /i "$(winepath -w "$work/newer.msi")" /qn
+code=$(msiexec_code /i "$(winepath -w "$work/newer.msi")" /qn)
 [ "$code" = 0 ] || fail "msiexec /i newer: exit code $code"
 installed_files_are "$work/newer"
 [ "$(registered)" = "$newer_code" ] || fail "registered: $(registered)"
@@ -221,11 +224,11 @@ installed_files_are "$work/newer"
 # condition's: FindRelatedProducts set WIX_DOWNGRADE_DETECTED and LaunchConditions ended the run
 # (Wine logs the failed action as "Return value 0", which Windows uses for an action not invoked;
 # Windows writes 3 for an unrecoverable error, "Logging of Action Return Values").
-case_name="an older version over a newer one is refused and changes nothing"
+begin_case "an older version over a newer one is refused and changes nothing"
 fresh_prefix downgrade
-msiexec /i "$(winepath -w "$work/newer.msi")" /qn
+code=$(msiexec_code /i "$(winepath -w "$work/newer.msi")" /qn)
 [ "$code" = 0 ] || fail "msiexec /i newer: exit code $code"
-msiexec /i "$(winepath -w "$work/older.msi")" /qn /l*v "$(winepath -w "$work/downgrade.log")"
+code=$(msiexec_code /i "$(winepath -w "$work/older.msi")" /qn /l*v "$(winepath -w "$work/downgrade.log")")
 [ "$code" = 1603 ] || fail "msiexec /i older: exit code $code, expected 1603 (ERROR_INSTALL_FAILURE)"
 grep -q "^Property(S): WIX_DOWNGRADE_DETECTED = $newer_code" "$work/downgrade.log" ||
   fail "the downgrade was not detected: $(cat "$work/downgrade.log")"
@@ -235,24 +238,20 @@ grep -q "^Action ended [0-9: ]*: LaunchConditions. Return value 0." "$work/downg
 installed_files_are "$work/newer"
 [ "$(registered)" = "$newer_code" ] || fail "registered: $(registered)"
 
-uninstalls=(
-  "by package|$work/older.msi"
-  "by product code|$older_code"
-)
-for entry in "${uninstalls[@]}"; do
-  IFS='|' read -r how what <<<"$entry"
-  case_name="/x $how removes the files and the registration"
+uninstalled_by() {  # uninstalled_by HOW WHAT: /x WHAT (a package or a product code)
+  local how=$1 what=$2 code
+  begin_case "/x $how removes the files and the registration"
   fresh_prefix "uninstall-${how// /-}"
-  msiexec /i "$(winepath -w "$work/older.msi")" /qn
+  code=$(msiexec_code /i "$(winepath -w "$work/older.msi")" /qn)
   [ "$code" = 0 ] || fail "msiexec /i: exit code $code"
   [ "$(registered)" = "$older_code" ] || fail "not installed: $(registered)"
-  [[ $what == "{"* ]] || what=$(winepath -w "$what")
-  msiexec /x "$what" /qn
+  code=$(msiexec_code /x "$what" /qn)
   [ "$code" = 0 ] || fail "msiexec /x: exit code $code"
   [ ! -e "$installed" ] || fail "left: $(ls -A "$installed")"
   [ -z "$(registered)" ] || fail "still registered: $(registered)"
   [ -z "$(products_of_upgrade_code)" ] || fail "the upgrade code still has $(products_of_upgrade_code)"
-done
+}
+uninstalled_by "by package" "$(winepath -w "$work/older.msi")"
+uninstalled_by "by product code" "$older_code"
 
-echo "msi: $failures failure(s)"
-((failures == 0))
+end_suite msi

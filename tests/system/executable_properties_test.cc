@@ -39,7 +39,7 @@ constexpr ShippedExecutable kExpected[] = {
 // Every one imports exactly these, all of them DLLs that Windows takes from System32.
 constexpr char kSystemDlls[] = "KERNEL32.DLL MSVCRT.DLL SETUPAPI.DLL SHLWAPI.DLL";
 
-// Every executable a release ships (packaging/shipped-executables.txt), and the project's version
+// Every executable a release ships (packaging/shipped-files.txt), and the project's version
 // in four parts (project(VERSION) in CMakeLists.txt).
 const wchar_t* const kShippedExecutables[] = {SPR_SHIPPED_EXECUTABLES};
 constexpr WORD kProjectVersion[4] = {SPR_VERSION_PARTS};

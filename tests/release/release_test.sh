@@ -1,23 +1,28 @@
 #!/usr/bin/env bash
 # scripts/release.sh end to end, on the committed HEAD:
-# - two releases, in two temporary directories, at two times, under different time zones and
-#   umasks, are byte-for-byte the same (any differing file is named);
-# - a release holds what it should, and sha256sum -c passes in it;
-# - a signed release (throw-away CA, tests/throwaway_ca.sh; time-stamped by a local RFC 3161
-#   server, tests/timestamp_server.py) verifies against that CA, and removing its signatures gives
-#   back the unsigned release's executables; so does one signed with a key on a SoftHSM2 token,
-#   and Debian 12's own osslsigncode (2.5) signs with that key too;
+# - two releases built in two clones of the repository, in two directories, at two times, under
+#   different time zones, umasks and locales, are byte-for-byte the same (any differing file is
+#   named), and so is a release packaged from BUILD_DIR, which the other cases package from;
+# - a release holds what it should (the list below, written here, not read from the packaging),
+#   and sha256sum -c passes in it;
+# - a signed release (throw-away CA, throwaway_ca.sh; time-stamped by a local RFC 3161 server,
+#   timestamp_server.py) verifies against that CA, and removing its signatures gives back the
+#   unsigned release's executables; so does one signed with a key on a SoftHSM2 token, and
+#   Debian 12's own osslsigncode (2.5) signs with that key too;
 # - AUTHENTICODE-SHA256 is the digest osslsigncode computes for each executable, unsigned and
 #   signed, and the same for all three releases;
 # - the SBOM is valid CycloneDX (CycloneDX's own library), its files and sums are SHA256SUMS's,
 #   and its runtime components are exactly those THIRD-PARTY-NOTICES.txt names;
-# - a release whose arguments are wrong is refused before it touches the earlier release; one
-#   whose signing fails stops with a clear message and leaves no package behind, nor any
-#   temporary file.
+# - a release whose arguments are wrong is refused, and one whose signing fails stops with a
+#   clear message; either leaves the earlier release as it was, and no temporary file.
 # scripts/test.sh runs it after the Windows suites.
+#
+# usage: release_test.sh BUILD_DIR   (a windows-x64 build of HEAD)
 set -euo pipefail
-cd "$(dirname "$0")/.."
-source tests/throwaway_ca.sh
+cd "$(dirname "$0")/../.."
+source tests/harness/harness.sh
+source tests/release/throwaway_ca.sh
+build=$(realpath "$1")
 
 work=$(mktemp -d)
 server_pid=""
@@ -32,62 +37,85 @@ export TMPDIR=$work/tmp
 make_throwaway_ca "$work/ca"
 ca=$work/ca
 
-mapfile -t targets < <(git show HEAD:packaging/shipped-executables.txt | sed -e '/^#/d' -e '/^[[:space:]]*$/d')
-executables=("${targets[@]/%/.exe}")
-version=$(git show HEAD:CMakeLists.txt | sed -n 's/^project([^ ]* VERSION \([0-9.]*\).*/\1/p')
+commit=$(git rev-parse --verify HEAD)
+version=$(cat "$build/project-version.txt")
 name=staged-package-removal-$version-win64
 msi=staged-package-removal-$version-x64.msi
-mapfile -t scripts < <(git ls-tree --name-only HEAD packaging/deploy/ | sed 's|^packaging/||')
+sbom=staged-package-removal-$version.cdx.json
+# What a release ships, written out here: a test that took its expectations from
+# packaging/shipped-files.txt could not catch a wrong list.
+executables=(staged-package-removal.exe staged-package-check.exe)
+scripts=(deploy/detect-app.ps1 deploy/detect-remediation.ps1 deploy/remediate.ps1)
+in_zip=("${executables[@]}" "${scripts[@]}" ADMINISTRATOR-GUIDE.md LICENSE THIRD-PARTY-NOTICES.txt)
+in_msi=("${executables[@]}" LICENSE THIRD-PARTY-NOTICES.txt)
+
 files_in() {  # files_in DIR: every file under DIR, by its path from there
   (cd "$1" && find . -type f -printf '%P\n' | LC_ALL=C sort)
 }
-
-failures=0
-fail() {
-  echo "FAIL [$case_name]: $*" >&2
-  failures=$((failures + 1))
+sorted() {  # sorted WORD...: one a line, in the C locale's order
+  printf '%s\n' "$@" | LC_ALL=C sort
 }
-
-release() {  # release OUTPUT [OPTIONS...]: scripts/release.sh, its output in $work/release.log
+release() {  # release OUTPUT [OPTIONS...]: scripts/release.sh of BUILD_DIR; its output in $work/release.log
   local output=$1
   shift
-  bash scripts/release.sh --output "$output" "$@" >"$work/release.log" 2>&1
+  limited 900 bash scripts/release.sh --windows-build "$build" --output "$output" "$@" >"$work/release.log" 2>&1
+}
+clone_release() {  # clone_release DIR [ENV...]: a clone of HEAD in DIR builds a release into DIR/release
+  local dir=$1
+  shift
+  git clone -q --no-hardlinks "$PWD" "$dir/src" && git -C "$dir/src" checkout -q "$commit" &&
+    limited 900 env "$@" bash -c 'cd "$1" && exec bash scripts/release.sh --output "$2"' _ \
+      "$dir/src" "$dir/release" >"$dir/release.log" 2>&1
+}
+same_release() {  # same_release DIR DIR: fails for each file that is not the same in both
+  local file
+  [ "$(files_in "$1")" = "$(files_in "$2")" ] || fail "different files: $(files_in "$1") / $(files_in "$2")"
+  for file in $(files_in "$1"); do
+    [ -f "$2/$file" ] || continue
+    cmp -s -- "$1/$file" "$2/$file" && continue
+    fail "$file differs between $1 and $2"
+    if [[ $file == *.zip ]]; then
+      # Which member, or else the zip's own records (times, modes, order, extra fields).
+      rm -rf "$work/zip-1" "$work/zip-2"
+      unzip -q "$1/$file" -d "$work/zip-1" && unzip -q "$2/$file" -d "$work/zip-2"
+      diff -r "$work/zip-1" "$work/zip-2" >&2 || [ $? -eq 1 ]
+      diff <(unzip -Z -v "$1/$file") <(unzip -Z -v "$2/$file") >&2 || [ $? -eq 1 ]
+    fi
+  done
 }
 
-case_name="two releases of one commit are the same bytes"
-SECONDS=0
-TZ=UTC release "$work/a" || fail "first release: $(cat "$work/release.log")"
-first_took=$SECONDS
-# A time zone ahead of UTC by 14 hours, given as a POSIX rule so that it needs no tzdata.
-(umask 077 && TZ=XST-14 release "$work/b") || fail "second release: $(cat "$work/release.log")"
-echo "one release build took ${first_took}s"
-[ "$(ls "$work/a")" = "$(ls "$work/b")" ] || fail "different files: $(ls "$work/a") / $(ls "$work/b")"
-for file in $(files_in "$work/a"); do
-  [ -f "$work/b/$file" ] || continue
-  cmp -- "$work/a/$file" "$work/b/$file" && continue
-  fail "$file differs between the two builds"
-  if [[ $file == *.zip ]]; then
-    # Which member, or else the zip's own records (times, modes, order, extra fields).
-    mkdir "$work/a-zip" "$work/b-zip"
-    unzip -q "$work/a/$file" -d "$work/a-zip" && unzip -q "$work/b/$file" -d "$work/b-zip"
-    diff -r "$work/a-zip" "$work/b-zip" >&2 || [ $? -eq 1 ]
-    diff <(unzip -Z -v "$work/a/$file") <(unzip -Z -v "$work/b/$file") >&2 || [ $? -eq 1 ]
-  fi
-done
+# A locale that sorts otherwise than C (these machines have only C and C.UTF-8), built from
+# Debian's locale sources into a folder of its own.
+mkdir "$work/locales"
+localedef -i en_US -f UTF-8 "$work/locales/en_US.UTF-8" 2>/dev/null || [ -d "$work/locales/en_US.UTF-8" ] ||
+  { echo "localedef could not build en_US.UTF-8" >&2; exit 1; }
+other_locale=(LOCPATH="$work/locales" LC_ALL=en_US.UTF-8)
+[ "$(printf 'B\na\n' | env "${other_locale[@]}" sort | head -n1)" = a ] &&
+  [ "$(printf 'B\na\n' | LC_ALL=C sort | head -n1)" = B ] ||
+  { echo "en_US.UTF-8 from $work/locales does not sort otherwise than C" >&2; exit 1; }
 
-case_name="a release holds the zip, each shipped executable, the MSI, the scripts, hashes and sums"
-sbom=staged-package-removal-$version.cdx.json
-expected_files=$(printf '%s\n' SHA256SUMS AUTHENTICODE-SHA256 "$sbom" "$name.zip" "${executables[@]}" \
-  "$msi" "${scripts[@]}" | LC_ALL=C sort)
+begin_case "two releases of one commit, from two clones, are the same bytes, and so is BUILD_DIR's"
+SECONDS=0
+mkdir "$work/one" "$work/two"
+clone_release "$work/one" TZ=UTC || fail "first release: $(cat "$work/one/release.log")"
+echo "one release build took ${SECONDS}s"
+# A time zone ahead of UTC by 14 hours, given as a POSIX rule so that it needs no tzdata.
+(umask 077 && clone_release "$work/two" TZ=XST-14 "${other_locale[@]}") ||
+  fail "second release: $(cat "$work/two/release.log")"
+same_release "$work/one/release" "$work/two/release"
+release "$work/a" || fail "release of $build: $(cat "$work/release.log")"
+same_release "$work/one/release" "$work/a"
+
+begin_case "a release holds the zip, each shipped executable, the MSI, the scripts, hashes and sums"
+expected_files=$(sorted SHA256SUMS AUTHENTICODE-SHA256 "$sbom" "$name.zip" "${executables[@]}" "$msi" \
+  "${scripts[@]}")
 [ "$(files_in "$work/a")" = "$expected_files" ] || fail "files: $(files_in "$work/a")"
 (cd "$work/a" && sha256sum -c SHA256SUMS) || fail "sha256sum -c failed"
 summed=$(awk '{ print $2 }' "$work/a/SHA256SUMS" | LC_ALL=C sort)
 [ "$summed" = "$(grep -vx SHA256SUMS <<<"$expected_files")" ] || fail "SHA256SUMS covers: $summed"
 
-case_name="the zip holds the executables, the guide, the licence and the notices"
-in_zip=$(printf "$name/%s\n" "${executables[@]}" ADMINISTRATOR-GUIDE.md LICENSE THIRD-PARTY-NOTICES.txt \
-  "${scripts[@]}" | sort)
-[ "$(unzip -Z1 "$work/a/$name.zip" | sort)" = "$in_zip" ] ||
+begin_case "the zip holds the executables, the scripts, the guide, the licence and the notices"
+[ "$(unzip -Z1 "$work/a/$name.zip" | LC_ALL=C sort)" = "$(sorted "${in_zip[@]/#/$name/}")" ] ||
   fail "zip holds: $(unzip -Z1 "$work/a/$name.zip")"
 notices=$(unzip -p "$work/a/$name.zip" "$name/THIRD-PARTY-NOTICES.txt")
 for executable in "${executables[@]}"; do
@@ -97,16 +125,17 @@ for executable in "${executables[@]}"; do
 done
 [ "$(unzip -p "$work/a/$name.zip" "$name/LICENSE" | head -n1)" = "MIT License" ] ||
   fail "LICENSE is not MIT's"
+unzip -p "$work/a/$name.zip" "$name/ADMINISTRATOR-GUIDE.md" | cmp -s - docs/deployment.md ||
+  fail "ADMINISTRATOR-GUIDE.md is not docs/deployment.md"
 
-# The MSI and the deployment scripts (tests/msi_test.sh installs such a package under Wine).
+# The MSI and the deployment scripts (msi_test.sh installs such a package under Wine).
 msi_holds_release() {  # msi_holds_release RELEASE_DIR: the MSI's files are the release's
   local extracted file
   extracted=$work/msi-$(basename "$1")
   mkdir "$extracted"
   msiextract -C "$extracted" "$1/$msi" >/dev/null || { fail "msiextract failed"; return; }
   extracted="$extracted/Staged Package Removal"
-  [ "$(ls "$extracted")" = "$(printf '%s\n' "${executables[@]}" LICENSE THIRD-PARTY-NOTICES.txt | sort)" ] ||
-    fail "the MSI holds: $(ls "$extracted")"
+  [ "$(files_in "$extracted")" = "$(sorted "${in_msi[@]}")" ] || fail "the MSI holds: $(ls "$extracted")"
   for file in "${executables[@]}"; do
     cmp -s "$extracted/$file" "$1/$file" || fail "$file in the MSI is not the one beside it"
   done
@@ -114,9 +143,9 @@ msi_holds_release() {  # msi_holds_release RELEASE_DIR: the MSI's files are the 
     unzip -p "$1/$name.zip" "$name/$file" | cmp -s - "$extracted/$file" || fail "$file in the MSI is not the zip's"
   done
 }
-case_name="the MSI holds the release's executables, licence and notices"
+begin_case "the MSI holds the release's executables, licence and notices"
 msi_holds_release "$work/a"
-case_name="the deployment scripts beside the zip are the zip's"
+begin_case "the deployment scripts beside the zip are the zip's"
 for script in "${scripts[@]}"; do
   unzip -p "$work/a/$name.zip" "$name/$script" | cmp -s - "$work/a/$script" || fail "$script differs"
 done
@@ -124,7 +153,7 @@ done
 # A time-stamp server of our own: the signed release below asks it, as it would ask a CA's,
 # directly even where a proxy is set for the rest of the world.
 export no_proxy=127.0.0.1 NO_PROXY=127.0.0.1
-python3 tests/timestamp_server.py "$ca" "$work/tsa-port" &
+/usr/bin/python3 tests/release/timestamp_server.py "$ca" "$work/tsa-port" &
 server_pid=$!
 for _ in $(seq 100); do [ -s "$work/tsa-port" ] && break; sleep 0.1; done
 [ -s "$work/tsa-port" ] || { echo "the time-stamp server did not start" >&2; exit 1; }
@@ -152,7 +181,7 @@ verify_signed_release() {
   done
 }
 
-case_name="a signed, time-stamped release verifies against its CA and unsigns to the unsigned one"
+begin_case "a signed, time-stamped release verifies against its CA and unsigns to the unsigned one"
 signing=(--pkcs12 "$ca/signer.p12" --password-file "$ca/password.txt")
 release "$work/c" "${signing[@]}" --timestamp-url "$timestamp_url" ||
   fail "signed release: $(cat "$work/release.log")"
@@ -161,7 +190,7 @@ verify_signed_release "$work/c" with-timestamp
 # A key made on a SoftHSM2 token, as a hardware key would be: it never exists as a file.
 make_throwaway_token "$ca"
 token=(--pkcs11-module "$token_module" --pkcs11-key "$token_key" --pkcs11-cert "$token_cert")
-case_name="a release signed with a key on a PKCS#11 token verifies and unsigns to the unsigned one"
+begin_case "a release signed with a key on a PKCS#11 token verifies and unsigns to the unsigned one"
 release "$work/d" "${token[@]}" --pin-file "$token_pin" || fail "token release: $(cat "$work/release.log")"
 verify_signed_release "$work/d"
 grep -q "signed with a key on a PKCS#11 token" "$work/release.log" ||
@@ -169,7 +198,7 @@ grep -q "signed with a key on a PKCS#11 token" "$work/release.log" ||
 
 # Debian 12's own osslsigncode (2.5), unpacked beside the installed one: PKCS#11 signing has to
 # work with what a Debian 12 machine has without backports too.
-case_name="osslsigncode 2.5 signs through the token, and names a wrong PIN"
+begin_case "osslsigncode 2.5 signs through the token, and names a wrong PIN"
 mkdir "$work/osslsigncode-2.5"
 (cd "$work/osslsigncode-2.5" && apt-get download -q osslsigncode=2.5-4 >/dev/null 2>&1 &&
   dpkg -x osslsigncode_2.5-4_amd64.deb .) || fail "cannot fetch Debian's osslsigncode 2.5-4"
@@ -200,7 +229,7 @@ runs=$(wc -l <"$work/osslsigncode-2.5/runs" 2>/dev/null || echo 0)
 
 # The signing script takes any file osslsigncode can sign: a PowerShell script needs 2.8 or later,
 # which scripts/setup.sh installs, and 2.5 is named when it cannot.
-case_name="a PowerShell script is signed through the token; osslsigncode 2.5 says it cannot"
+begin_case "a PowerShell script is signed through the token; osslsigncode 2.5 says it cannot"
 printf 'Write-Output "signed"\r\n' >"$work/script.ps1"
 cp "$work/script.ps1" "$work/script-2.5.ps1"
 bash packaging/sign-files.sh "${token[@]}" --pin-file "$token_pin" "$work/script.ps1" 2>"$work/sign.err" ||
@@ -229,7 +258,7 @@ osslsigncode_digest() {  # osslsigncode_digest FILE
 # Hash rules are written from AUTHENTICODE-SHA256 without the files in hand: it has to be the
 # hash Windows computes, and the same whichever way the release was signed.
 for dir in a c d; do
-  case_name="AUTHENTICODE-SHA256 of release $dir is osslsigncode's digest of each executable"
+  begin_case "AUTHENTICODE-SHA256 of release $dir is osslsigncode's digest of each executable"
   [ "$(awk '{ print $2 }' "$work/$dir/AUTHENTICODE-SHA256")" = "$(printf '%s\n' "${executables[@]}")" ] ||
     fail "it names: $(awk '{ print $2 }' "$work/$dir/AUTHENTICODE-SHA256")"
   for executable in "${executables[@]}"; do
@@ -245,7 +274,7 @@ done
 # The SBOM, against CycloneDX's schema (its own library, installed by scripts/setup.sh), and
 # against the rest of the release: the project, the files' sums, and the notices' components.
 sbom_facts() {  # sbom_facts SBOM: one line per fact, its fields tab-separated
-  python3 - "$1" <<'PYTHON'
+  /usr/bin/python3 - "$1" <<'PYTHON'
 import json, sys
 bom = json.load(open(sys.argv[1]))
 project = bom["metadata"]["component"]
@@ -264,7 +293,7 @@ notices_facts() {  # notices_facts NOTICES: the pieces each executable holds, as
        /^    from Debian package / { sub(/:$/, "", $5); print "piece", exe, piece, $4, $5 }' "$1"
 }
 for dir in a c d; do
-  case_name="the SBOM of release $dir is valid CycloneDX and agrees with the release"
+  begin_case "the SBOM of release $dir is valid CycloneDX and agrees with the release"
   NODE_PATH=$PWD/build/tools/cyclonedx/node_modules node tests/validate_sbom.js \
     "$work/$dir/$sbom" >"$work/validate.out" 2>&1 || fail "$(cat "$work/validate.out")"
   sbom_facts "$work/$dir/$sbom" >"$work/sbom.facts" || fail "unreadable SBOM"
@@ -280,12 +309,12 @@ for dir in a c d; do
 done
 
 for file in "$msi" "${scripts[@]}"; do
-  case_name="the unsigned release's $file is not signed"
+  begin_case "the unsigned release's $file is not signed"
   ! osslsigncode verify -CAfile "$ca/ca.crt" -in "$work/a/$file" >/dev/null 2>&1 || fail "it verifies"
 done
 # c with the PKCS#12 file and a time stamp, d through the token.
 for dir in c d; do
-  case_name="signed release $dir signs its MSI and scripts, and its MSI holds the signed executables"
+  begin_case "signed release $dir signs its MSI and scripts, and its MSI holds the signed executables"
   for file in "$msi" "${scripts[@]}"; do
     osslsigncode verify -CAfile "$ca/ca.crt" -TSA-CAfile "$ca/ca.crt" -in "$work/$dir/$file" \
       >"$work/verify.out" 2>&1 || fail "$file does not verify: $(cat "$work/verify.out")"
@@ -297,57 +326,55 @@ for dir in c d; do
   msi_holds_release "$work/$dir"
 done
 
-# A release that cannot start: a mistyped argument or a key file that is not there is refused
-# before anything is touched, so the earlier release in the output directory stays as it was.
+# A release that cannot start (a mistyped argument, a key file that is not there), or whose
+# signing fails after the build, stops with a message that says why, and leaves the earlier
+# release in the output directory as it was, and no temporary file.
 printf 'not the password\n' >"$work/wrong-password.txt"
-refused=(
-  "a mistyped argument|unknown argument --pkcs21|--pkcs21 $ca/signer.p12"
-  "a missing PKCS#12 file|cannot read the PKCS#12 file $work/nothing.p12|--pkcs12 $work/nothing.p12 --password-file $ca/password.txt"
-  "a missing password file|cannot read the password file $work/nothing.txt|--pkcs12 $ca/signer.p12 --password-file $work/nothing.txt"
-  "--pkcs12 without --password-file|--pkcs12 and --password-file go together|--pkcs12 $ca/signer.p12"
-  "a missing PKCS#11 module|cannot read the PKCS#11 module $work/nothing.so|--pkcs11-module $work/nothing.so --pkcs11-key $token_key --pkcs11-cert $token_cert --pin-file $token_pin"
-  "a key that is not a pkcs11: URI|--pkcs11-key takes a pkcs11: URI|--pkcs11-module $token_module --pkcs11-key $ca/signer.p12 --pkcs11-cert $token_cert --pin-file $token_pin"
-  "--pkcs11-module without a PIN file|--pkcs11-module, --pkcs11-key, --pkcs11-cert and --pin-file go together|--pkcs11-module $token_module --pkcs11-key $token_key --pkcs11-cert $token_cert"
-  "two keys|give one key|--pkcs12 $ca/signer.p12 --password-file $ca/password.txt --pkcs11-module $token_module"
-)
-for entry in "${refused[@]}"; do
-  IFS='|' read -r what message options <<<"$entry"
-  case_name="a release with $what is refused and keeps the earlier one"
+keeps_earlier() {  # keeps_earlier WHAT MESSAGE OPTION...
+  local what=$1 message=$2
+  shift 2
+  begin_case "a release with $what fails and keeps the earlier one"
   rm -rf "$work/out"
   cp -R "$work/a" "$work/out"
-  read -ra options <<<"$options"
-  if release "$work/out" "${options[@]}"; then
-    fail "it succeeded"
-  fi
+  ! release "$work/out" "$@" || fail "it succeeded"
   grep -qF -- "$message" "$work/release.log" || fail "no '$message' in: $(cat "$work/release.log")"
   diff -r "$work/a" "$work/out" >&2 || fail "the earlier release was changed"
-  [ -z "$(ls -A "$TMPDIR")" ] || fail "left temporary files: $(ls -A "$TMPDIR")"
-done
-
-# Signing that fails after the build: the earlier release is gone (it must not be taken for this
-# one), and nothing is left in its place.
-! (exec 3<>/dev/tcp/127.0.0.1/9) 2>/dev/null || { echo "something listens on port 9" >&2; exit 1; }
-failing=(
-  "a wrong password|signing ${executables[0]} failed: the password does not open|--pkcs12 $ca/signer.p12 --password-file $work/wrong-password.txt"
-  "an unreachable time-stamp server|signing ${executables[0]} failed: no time stamp from http://127.0.0.1:9/|--pkcs12 $ca/signer.p12 --password-file $ca/password.txt --timestamp-url http://127.0.0.1:9/"
-  "a wrong PIN|signing ${executables[0]} failed: the PIN in $work/wrong-pin.txt does not open the token|${token[*]} --pin-file $work/wrong-pin.txt"
-  "a URI that names no key|signing ${executables[0]} failed: no private key on the token at ${token_key/code-signer/nobody}|--pkcs11-module $token_module --pkcs11-key ${token_key/code-signer/nobody} --pkcs11-cert $token_cert --pin-file $token_pin"
-  "a file that is no PKCS#11 module|signing ${executables[0]} failed: cannot load $ca/ca.crt as a PKCS#11 module|--pkcs11-module $ca/ca.crt --pkcs11-key $token_key --pkcs11-cert $token_cert --pin-file $token_pin"
-)
-for entry in "${failing[@]}"; do
-  IFS='|' read -r what message options <<<"$entry"
-  case_name="a release with $what stops"
-  rm -rf "$work/out"
-  cp -R "$work/a" "$work/out"
-  read -ra options <<<"$options"
-  if release "$work/out" "${options[@]}"; then
-    fail "it succeeded"
-  fi
-  grep -qF -- "$message" "$work/release.log" || fail "no '$message' in: $(cat "$work/release.log")"
-  [ ! -e "$work/out" ] || fail "left $(ls "$work/out") in the output directory"
   [ ! -e "$work/out.partial" ] || fail "left out.partial"
   [ -z "$(ls -A "$TMPDIR")" ] || fail "left temporary files: $(ls -A "$TMPDIR")"
-done
+}
+# Refused before anything is built.
+keeps_earlier "a mistyped argument" "unknown argument --pkcs21" --pkcs21 "$ca/signer.p12"
+keeps_earlier "a missing PKCS#12 file" "cannot read the PKCS#12 file $work/nothing.p12" \
+  --pkcs12 "$work/nothing.p12" --password-file "$ca/password.txt"
+keeps_earlier "a missing password file" "cannot read the password file $work/nothing.txt" \
+  --pkcs12 "$ca/signer.p12" --password-file "$work/nothing.txt"
+keeps_earlier "--pkcs12 without --password-file" "--pkcs12 and --password-file go together" \
+  --pkcs12 "$ca/signer.p12"
+keeps_earlier "a missing PKCS#11 module" "cannot read the PKCS#11 module $work/nothing.so" \
+  --pkcs11-module "$work/nothing.so" --pkcs11-key "$token_key" --pkcs11-cert "$token_cert" --pin-file "$token_pin"
+keeps_earlier "a key that is not a pkcs11: URI" "--pkcs11-key takes a pkcs11: URI" \
+  --pkcs11-module "$token_module" --pkcs11-key "$ca/signer.p12" --pkcs11-cert "$token_cert" --pin-file "$token_pin"
+keeps_earlier "--pkcs11-module without a PIN file" \
+  "--pkcs11-module, --pkcs11-key, --pkcs11-cert and --pin-file go together" \
+  --pkcs11-module "$token_module" --pkcs11-key "$token_key" --pkcs11-cert "$token_cert"
+keeps_earlier "two keys" "give one key" \
+  --pkcs12 "$ca/signer.p12" --password-file "$ca/password.txt" --pkcs11-module "$token_module"
+# Failing while signing, after the build.
+! (exec 3<>/dev/tcp/127.0.0.1/9) 2>/dev/null || { echo "something listens on port 9" >&2; exit 1; }
+keeps_earlier "a wrong password" "signing ${executables[0]} failed: the password does not open" \
+  --pkcs12 "$ca/signer.p12" --password-file "$work/wrong-password.txt"
+keeps_earlier "an unreachable time-stamp server" \
+  "signing ${executables[0]} failed: no time stamp from http://127.0.0.1:9/" \
+  --pkcs12 "$ca/signer.p12" --password-file "$ca/password.txt" --timestamp-url http://127.0.0.1:9/
+keeps_earlier "a wrong PIN" \
+  "signing ${executables[0]} failed: the PIN in $work/wrong-pin.txt does not open the token" \
+  "${token[@]}" --pin-file "$work/wrong-pin.txt"
+keeps_earlier "a URI that names no key" \
+  "signing ${executables[0]} failed: no private key on the token at ${token_key/code-signer/nobody}" \
+  --pkcs11-module "$token_module" --pkcs11-key "${token_key/code-signer/nobody}" \
+  --pkcs11-cert "$token_cert" --pin-file "$token_pin"
+keeps_earlier "a file that is no PKCS#11 module" \
+  "signing ${executables[0]} failed: cannot load $ca/ca.crt as a PKCS#11 module" \
+  --pkcs11-module "$ca/ca.crt" --pkcs11-key "$token_key" --pkcs11-cert "$token_cert" --pin-file "$token_pin"
 
-echo "release: $failures failure(s)"
-((failures == 0))
+end_suite release

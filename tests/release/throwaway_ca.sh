@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the signing tests: make_throwaway_ca DIR makes, with openssl, a throw-away CA and
 # certificates it issued, valid for two days, and writes to DIR:
 #   ca.crt        the CA's certificate, to verify against
