@@ -107,6 +107,10 @@ done <<<"$rows"
 ((${#targets[@]})) || die "packaging/shipped-files.txt names no executable; nothing was released"
 if [ -n "$windows_build" ]; then
   build=$windows_build
+  # Its PE time stamps are the date it was configured with (CMakeLists.txt): a build configured at
+  # another commit would not give this commit's bytes.
+  [ "$(cat "$build/source-date-epoch.txt" 2>/dev/null)" = "$SOURCE_DATE_EPOCH" ] ||
+    die "$build was configured for another source date than $SOURCE_DATE_EPOCH (configure it again); nothing was released"
   echo "release: the executables are those of $build"
 else
   build=$src/build/windows-x64

@@ -294,7 +294,7 @@ notices_facts() {  # notices_facts NOTICES: the pieces each executable holds, as
 }
 for dir in a c d; do
   begin_case "the SBOM of release $dir is valid CycloneDX and agrees with the release"
-  NODE_PATH=$PWD/build/tools/cyclonedx/node_modules node tests/validate_sbom.js \
+  NODE_PATH=$PWD/build/tools/cyclonedx/node_modules node tests/release/validate_sbom.js \
     "$work/$dir/$sbom" >"$work/validate.out" 2>&1 || fail "$(cat "$work/validate.out")"
   sbom_facts "$work/$dir/$sbom" >"$work/sbom.facts" || fail "unreadable SBOM"
   expected=$( (printf 'project\tstaged-package-removal\t%s\tMIT\n' "$version"
@@ -359,6 +359,12 @@ keeps_earlier "--pkcs11-module without a PIN file" \
   --pkcs11-module "$token_module" --pkcs11-key "$token_key" --pkcs11-cert "$token_cert"
 keeps_earlier "two keys" "give one key" \
   --pkcs12 "$ca/signer.p12" --password-file "$ca/password.txt" --pkcs11-module "$token_module"
+# A build whose PE time stamps are another date than the commit's (configured at another commit).
+mkdir "$work/stale-build"
+cp "$build/project-version.txt" "$work/stale-build/"
+echo 1 >"$work/stale-build/source-date-epoch.txt"
+keeps_earlier "a build configured at another commit" "was configured for another source date" \
+  --windows-build "$work/stale-build"
 # Failing while signing, after the build.
 ! (exec 3<>/dev/tcp/127.0.0.1/9) 2>/dev/null || { echo "something listens on port 9" >&2; exit 1; }
 keeps_earlier "a wrong password" "signing ${executables[0]} failed: the password does not open" \
