@@ -1,19 +1,22 @@
 #!/usr/bin/env bash
 # Builds the Windows Installer package (packaging/staged-package-removal.wxs) with wixl from a
 # folder laid out by stage-files.sh: each file that packaging/shipped-files.txt gives an MSI
-# component becomes one component of the group "Shipped", written here from that list.
+# component becomes one component of the group "Shipped", written here from that list; then
+# finish-msi.py adds through libmsi what wixl 0.101 cannot author (file versions, the upgrade of
+# the same version, the summary's package code and times).
 #
-# Reproducible: the same inputs and SOURCE_DATE_EPOCH give the same bytes.
-# - Product code: a name-based UUID (version 5, SHA-1) of "ProductCode <version>" in the
-#   UpgradeCode's namespace. One version is one product wherever it is built; a new version is a
-#   new product, which the major upgrade needs.
-# - Package code: the same, of "PackageCode <version>" and the SHA-256 of each file packaged.
-#   Windows Installer takes two packages with one package code for the same package, so packages
-#   with different contents (a signed release, another commit) get different codes.
-# - wixl 0.101 writes a random package code and the build time into the summary information, and
-#   the cabinet keeps each file's time: the files are packaged with the time SOURCE_DATE_EPOCH
-#   (UTC), and the summary information's package code, creation and last-saved times are then
-#   rewritten through libmsi (the library wixl writes with), which changes nothing else.
+# Reproducible: the same inputs and SOURCE_DATE_EPOCH give the same bytes. Every distinct package
+# has its own product code and package code, so that Windows Installer never meets two packages
+# of one product code that differ (it refuses the second with 1638, ERROR_PRODUCT_VERSION), and a
+# package of the same version replaces the installed one as a major upgrade does:
+# - both are name-based UUIDs (version 5, SHA-1) in the UpgradeCode's namespace, of "ProductCode"
+#   and "PackageCode" with the version and the SHA-256 of everything that makes the package: each
+#   file packaged, the .wxs, the component group written from the list, and the two scripts that
+#   build it. The same MSI built twice is one product; a signed release and its unsigned pilot,
+#   or a rebuild from another commit, are two.
+# - wixl writes a random package code and the build time into the summary information, and the
+#   cabinet keeps each file's time: the files are packaged with the time SOURCE_DATE_EPOCH (UTC),
+#   and finish-msi.py writes the summary's package code and times.
 #
 # usage: SOURCE_DATE_EPOCH=SECONDS build-msi.sh VERSION STAGED_DIR OUTPUT.msi
 set -euo pipefail
@@ -49,7 +52,7 @@ files=()
 {
   echo '<?xml version="1.0" encoding="utf-8"?>'
   echo '<Wix xmlns="http://schemas.microsoft.com/wix/2006/wi"><Fragment>'
-  echo '  <ComponentGroup Id="Shipped" Directory="INSTALLDIR">'
+  echo '  <ComponentGroup Id="Shipped" Directory="InstallFolder">'
   while read -r path _ _ _ component guid short_name; do
     [ "$component" != - ] || continue
     name=$(basename "$path")
@@ -70,13 +73,16 @@ touch -d "@$SOURCE_DATE_EPOCH" "$work/payload/"*
 
 upgrade_code=$(sed -n 's/.*UpgradeCode="\([0-9A-Fa-f-]*\)".*/\1/p' "$source_file")
 [ -n "$upgrade_code" ] || die "no UpgradeCode in $source_file"
-payload_sums=$(cd "$work/payload" && sha256sum -- "${files[@]}")
+# Everything that makes the package, each by its SHA-256.
+inputs=$( (cd "$work/payload" && sha256sum -- "${files[@]}") &&
+  (cd "$work" && sha256sum shipped.wxs) &&
+  (cd "$here" && sha256sum staged-package-removal.wxs build-msi.sh finish-msi.py))
 code() {  # code NAME: the name-based UUID of NAME in the UpgradeCode's namespace, braced
   "$python" -c 'import sys, uuid; print("{%s}" % str(uuid.uuid5(uuid.UUID(sys.argv[1]), sys.argv[2])).upper())' \
     "$upgrade_code" "$1"
 }
-product_code=$(code "ProductCode $version")
-package_code=$(code "PackageCode $version"$'\n'"$payload_sums")
+product_code=$(code "ProductCode $version"$'\n'"$inputs")
+package_code=$(code "PackageCode $version"$'\n'"$inputs")
 
 # wixl finds sources only by relative paths.
 (cd "$work" && TZ=UTC wixl --arch x64 -D "Version=$version" -D "ProductCode=$product_code" \
@@ -87,22 +93,7 @@ package_code=$(code "PackageCode $version"$'\n'"$payload_sums")
 # wixl warns about nothing this source uses; any warning is a change worth reading.
 [ ! -s "$work/wixl.log" ] || { cat "$work/wixl.log" >&2; die "wixl warned"; }
 
-"$python" - "$work/package.msi" "$package_code" "$SOURCE_DATE_EPOCH" <<'PYTHON'
-import sys
-import gi
-gi.require_version("Libmsi", "1.0")
-from gi.repository import Libmsi
-
-path, package_code, epoch = sys.argv[1], sys.argv[2], int(sys.argv[3])
-database = Libmsi.Database.new(path, Libmsi.DbFlags.TRANSACT, None)
-summary = Libmsi.SummaryInfo.new(database, 3)
-summary.set_string(Libmsi.Property.UUID, package_code)
-# FILETIME: 100-nanosecond intervals since 1601-01-01 (UTC).
-filetime = (epoch + 11644473600) * 10**7
-summary.set_filetime(Libmsi.Property.CREATED_TM, filetime)
-summary.set_filetime(Libmsi.Property.LASTSAVED_TM, filetime)
-summary.persist()
-database.commit()
-PYTHON
+"$python" "$here/finish-msi.py" "$work/package.msi" "$work/payload" "$package_code" "$SOURCE_DATE_EPOCH" ||
+  die "finish-msi.py failed"
 
 mv "$work/package.msi" "$output"

@@ -9,8 +9,16 @@
 # - an older version over a newer is refused (1603, at LaunchConditions, by the downgrade
 #   condition) and changes nothing;
 # - /x by package and by product code removes the files, the folder and the registration;
+# - the unsigned and the signed release of one commit, one after the other, leave one product
+#   and the signed files; the same package twice exits 0 and changes nothing; the install folder
+#   cannot be moved from the command line; an install over copies already in the folder (an older
+#   version, a copy modified after it was created) leaves the package's files;
 # - without Wine: the tables hold no custom action, service, shortcut or registry row, every
 #   component is 64-bit, the summary says x64, and the downgrade condition carries its message;
+#   each executable's File row carries its VERSIONINFO's version and language and has no file
+#   hash; the major upgrade covers the package's own version; the install folder's property is
+#   private; and the UpgradeCode and each component's GUID with its key path are the committed
+#   ones (a literal list here);
 #   the deployment scripts (packaging/deploy/) are ASCII, so UTF-8 and the same text under any
 #   code page, every path they name under $env:ProgramW6432 is one the package installs (and,
 #   under Wine, is there after the install), and docs/deployment.md shows each as it is.
@@ -37,6 +45,13 @@ trap cleanup EXIT
 
 limited 600 bash scripts/release.sh --windows-build "$build" --output "$work/release" \
   >"$work/release.log" 2>&1 || { cat "$work/release.log" >&2; exit 1; }
+# The same commit signed, as a release follows its unsigned pilot.
+source tests/release/throwaway_ca.sh
+mkdir "$work/ca"
+make_throwaway_ca "$work/ca"
+limited 600 bash scripts/release.sh --windows-build "$build" --output "$work/signed-release" \
+  --pkcs12 "$work/ca/signer.p12" --password-file "$work/ca/password.txt" >"$work/release.log" 2>&1 ||
+  { cat "$work/release.log" >&2; exit 1; }
 version=$(cat "$build/project-version.txt")
 IFS=. read -r major minor patch <<<"$version"
 newer_version=$major.$minor.$((patch + 1))
@@ -51,10 +66,11 @@ for exe in "$work/newer-staged/"*.exe; do
   printf 'newer' >>"$exe"
 done
 cp "$work/release/staged-package-removal-$version-x64.msi" "$work/older.msi"
+cp "$work/signed-release/staged-package-removal-$version-x64.msi" "$work/signed.msi"
 SOURCE_DATE_EPOCH=$(git log -1 --format=%ct HEAD) \
   bash packaging/build-msi.sh "$newer_version" "$work/newer-staged" "$work/newer.msi"
 # What each package installs, as msiextract finds it in the package.
-for package in older newer; do
+for package in older newer signed; do
   msiextract -C "$work/$package-extracted" "$work/$package.msi" >/dev/null
   ln -s "$work/$package-extracted/Staged Package Removal" "$work/$package"
 done
@@ -64,6 +80,7 @@ property() {  # property MSI NAME: a row of the Property table
 }
 older_code=$(property "$work/older.msi" ProductCode)
 newer_code=$(property "$work/newer.msi" ProductCode)
+signed_code=$(property "$work/signed.msi" ProductCode)
 upgrade_code=$(property "$work/older.msi" UpgradeCode)
 
 rows() {  # rows MSI TABLE: the table's rows, without msiinfo's three header lines
@@ -83,12 +100,95 @@ attributes=$(rows "$work/older.msi" Component | awk -F'\t' '{ print $4 }' | sort
 rows "$work/older.msi" LaunchCondition | grep -qx $'NOT WIX_DOWNGRADE_DETECTED\tA newer version of Staged Package Removal is already installed.' ||
   fail "launch conditions: $(rows "$work/older.msi" LaunchCondition)"
 [ "$(property "$work/older.msi" ALLUSERS)" = 1 ] || fail "not per-machine"
-[ "$older_code" != "$newer_code" ] || fail "two versions share the product code $older_code"
+
+# Windows Installer refuses a second package of an installed product code whose package differs
+# (1638, ERROR_PRODUCT_VERSION, "Another version of this product is already installed"): every
+# distinct package has its own product code, and its own package code.
+begin_case "distinct packages of one version or two have distinct product and package codes"
+package_code() {  # package_code MSI
+  msiinfo suminfo "$1" | sed -n 's/^Revision number (UUID): //p'
+}
+[ "$(sort -u < <(printf '%s\n' "$older_code" "$newer_code" "$signed_code") | wc -l)" = 3 ] ||
+  fail "product codes: $older_code $newer_code $signed_code"
+[ "$(sort -u < <(for m in older newer signed; do package_code "$work/$m.msi"; done) | wc -l)" = 3 ] ||
+  fail "package codes: $(for m in older newer signed; do package_code "$work/$m.msi"; done)"
+
+# The File table's Version "must be identical to the version of the file included with the
+# installation package" ("File Table"); read here straight from the bytes: the VS_FIXEDFILEINFO
+# after its signature, and the VarFileInfo Translation's language.
+version_resource() {  # version_resource FILE: "<file version> <language>"
+  /usr/bin/python3 - "$1" <<'PYTHON'
+import struct, sys
+data = open(sys.argv[1], "rb").read()
+fixed = data.index(struct.pack("<I", 0xFEEF04BD))
+ms, ls = struct.unpack_from("<II", data, fixed + 8)
+translation = data.index("Translation\0".encode("utf-16-le"))
+value = (translation + len("Translation\0".encode("utf-16-le")) + 3) & ~3
+(language,) = struct.unpack_from("<H", data, value)
+print(f"{ms >> 16}.{ms & 0xFFFF}.{ls >> 16}.{ls & 0xFFFF} {language}")
+PYTHON
+}
+begin_case "each executable's File row carries its version and language, and no file hash"
+while IFS=$'\t' read -r file_id file_name file_version file_language; do
+  file_name=${file_name#*|}
+  if [[ $file_name == *.exe ]]; then
+    [ "$file_version $file_language" = "$(version_resource "$work/older/$file_name")" ] ||
+      fail "$file_name: File table says '$file_version $file_language', its resource '$(version_resource "$work/older/$file_name")'"
+    [ "$file_version" = "$version.0" ] || fail "$file_name: version $file_version, not the project's"
+    ! rows "$work/older.msi" MsiFileHash | cut -f1 | grep -qx "$file_id" || fail "$file_name has a file hash"
+  else
+    [ -z "$file_version" ] || fail "$file_name, which has no version resource, has version $file_version"
+  fi
+done < <(rows "$work/older.msi" File | cut -f1,3,5,6)
+[ "$(rows "$work/older.msi" File | grep -c '\.exe')" = 2 ] || fail "File table: $(rows "$work/older.msi" File)"
+
+# "Upgrade Table": msidbUpgradeAttributesVersionMaxInclusive (0x200) takes in VersionMax, the
+# package's own ProductVersion, so that another package of the same version is upgraded; the
+# downgrade row starts above it. (Windows Installer compares only the first three fields of
+# ProductVersion, "ProductVersion property", which is all this project's version has.)
+begin_case "the major upgrade covers the package's own version, the downgrade only newer ones"
+[ "$(rows "$work/older.msi" Upgrade | cut -f2-7 | sort)" = "$(printf '%s\n' \
+    $'\t'"$version"$'\t\t'513$'\t\t'WIX_UPGRADE_DETECTED "$version"$'\t\t\t'2$'\t\t'WIX_DOWNGRADE_DETECTED | sort)" ] ||
+  fail "Upgrade rows: $(rows "$work/older.msi" Upgrade)"
+
+# "Private Properties": "Private property names must include lowercase letters" and "Private
+# property values cannot be overridden at a command line". Wine upper-cases the names it reads on
+# its command line, so the Wine case below would pass for a folder property of any case: this is
+# what holds on Windows.
+begin_case "the install folder's property is private"
+install_folder=$(rows "$work/older.msi" Directory | awk -F'\t' '$2 == "ProgramFiles64Folder" { print $1 }')
+[ "$(wc -l <<<"$install_folder")" = 1 ] && [[ $install_folder =~ [a-z] ]] ||
+  fail "the folder under ProgramFiles64Folder is '$install_folder'"
+
+# A new UpgradeCode makes every later version a second product beside the first, and a changed
+# component GUID, or a key path moved without a new GUID, breaks Windows Installer's component
+# rules; so both are written out here, not read from what builds the package. A file under
+# another name or folder is a new key path: give it a new GUID here and in the list.
+begin_case "the UpgradeCode and each component's GUID and key path are the committed ones"
+[ "$upgrade_code" = "{5B6B1A1A-2F60-47DB-8D3D-D019CD3FEC0B}" ] || fail "UpgradeCode $upgrade_code"
+pinned_components=$(printf '%s\n' \
+  "{46B4E50E-F926-4AC4-B8BF-85FCE2FECCC3} ProgramFiles64Folder\STAGED~1|Staged Package Removal\SPREMOVE.EXE|staged-package-removal.exe" \
+  "{0127DAA7-BBE4-43D5-A08B-588484AC0BE9} ProgramFiles64Folder\STAGED~1|Staged Package Removal\SPCHECK.EXE|staged-package-check.exe" \
+  "{FAA4EA86-47BC-4445-BE5E-C112B2BE9467} ProgramFiles64Folder\STAGED~1|Staged Package Removal\LICENSE" \
+  "{873D1AFD-6175-4EDB-BEF5-78FE702DECD3} ProgramFiles64Folder\STAGED~1|Staged Package Removal\NOTICES.TXT|THIRD-PARTY-NOTICES.txt" |
+  sort)
+# Each component's GUID and key path: the key file's name under its folders' names.
+components=$(awk -F'\t' '
+  FNR == 1 { table++ }
+  table == 1 { parent[$1] = $2; name[$1] = $3; next }
+  table == 2 { file_name[$1] = $3; next }
+  { path = file_name[$6]
+    for (dir = $3; dir != "TARGETDIR" && dir != ""; dir = parent[dir])
+      path = (parent[dir] == "TARGETDIR" ? dir : name[dir]) "\\" path
+    print $2 " " path }' \
+  <(rows "$work/older.msi" Directory) <(rows "$work/older.msi" File) <(rows "$work/older.msi" Component) | sort)
+[ "$components" = "$pinned_components" ] || fail "components and key paths:
+$(diff <(echo "$pinned_components") <(echo "$components"))"
 
 begin_case "the deployment scripts name the paths the package installs"
 # ProgramW6432 is the 64-bit Program Files folder, ProgramFiles64Folder ("WOW64 Implementation
 # Details"; "ProgramFiles64Folder property").
-install_dir=$(rows "$work/older.msi" Directory | awk -F'\t' '$1 == "INSTALLDIR" && $2 == "ProgramFiles64Folder" { sub(/.*\|/, "", $3); print $3 }')
+install_dir=$(rows "$work/older.msi" Directory | awk -F'\t' '$2 == "ProgramFiles64Folder" { sub(/.*\|/, "", $3); print $3 }')
 packaged_paths=$(rows "$work/older.msi" File | awk -F'\t' -v dir="$install_dir" '{ sub(/.*\|/, "", $3); print dir "\\" $3 }')
 script_paths=()
 for script in packaging/deploy/*.ps1; do
@@ -237,6 +337,78 @@ grep -q "^Action ended [0-9: ]*: LaunchConditions. Return value 0." "$work/downg
 ! grep -q "InstallFiles" "$work/downgrade.log" || fail "it went on to InstallFiles"
 installed_files_are "$work/newer"
 [ "$(registered)" = "$newer_code" ] || fail "registered: $(registered)"
+
+# The version policy (build-msi.sh): a package of the same version, with another product code,
+# is a major upgrade of the installed one. The old product goes right after InstallValidate
+# (RemoveExistingProducts, as WiX's MajorUpgrade schedules it), "the installer removes the old
+# applications entirely before installing the new applications ... all reused files have to be
+# recopied" ("RemoveExistingProducts Action"), so the signed executables, of the same version as
+# the unsigned ones, are the ones on disk afterwards.
+begin_case "the signed release of a commit over its unsigned pilot leaves one product and the signed files"
+fresh_prefix same-version
+code=$(msiexec_code /i "$(winepath -w "$work/older.msi")" /qn)
+[ "$code" = 0 ] || fail "msiexec /i unsigned: exit code $code"
+code=$(msiexec_code /i "$(winepath -w "$work/signed.msi")" /qn)
+[ "$code" = 0 ] || fail "msiexec /i signed: exit code $code"
+installed_files_are "$work/signed"
+for exe in "$installed/"*.exe; do
+  cmp -s "$exe" "$work/signed-release/$(basename "$exe")" || fail "$(basename "$exe") is not the signed one"
+done
+[ "$(registered)" = "$signed_code" ] || fail "registered: $(registered)"
+[ "$(products_of_upgrade_code)" = "$(packed "$signed_code")" ] ||
+  fail "products of the upgrade code: $(products_of_upgrade_code)"
+
+begin_case "the same package installed twice exits 0 and changes nothing"
+fresh_prefix twice
+code=$(msiexec_code /i "$(winepath -w "$work/older.msi")" /qn)
+[ "$code" = 0 ] || fail "msiexec /i: exit code $code"
+before=$(cd "$installed" && stat -c '%n %s %Y' -- *)
+code=$(msiexec_code /i "$(winepath -w "$work/older.msi")" /qn)
+[ "$code" = 0 ] || fail "msiexec /i again: exit code $code"
+[ "$(cd "$installed" && stat -c '%n %s %Y' -- *)" = "$before" ] || fail "the files changed"
+installed_files_are "$work/older"
+[ "$(registered)" = "$older_code" ] || fail "registered: $(registered)"
+
+# INSTALLDIR was the folder's Id before it became private; the folder's own Id is tried too.
+begin_case "the install folder cannot be moved from the command line"
+fresh_prefix folder
+code=$(msiexec_code /i "$(winepath -w "$work/older.msi")" /qn 'INSTALLDIR=C:\Tools' \
+  "$install_folder=C:\Tools" 'TARGETDIR=C:\Tools')
+[ "$code" = 0 ] || fail "msiexec /i: exit code $code"
+installed_files_are "$work/older"
+[ ! -e "$WINEPREFIX/drive_c/Tools" ] || fail "C:\Tools holds: $(ls -R "$WINEPREFIX/drive_c/Tools")"
+
+# Copies already in the folder, as an administrator who followed an older guide left them: an
+# older version of the removal, and an older check modified after it was created. Windows
+# Installer replaces a versioned file of a lower version ("File Versioning Rules": "Highest
+# Version Wins"); were the package's executables unversioned, Windows would keep the modified
+# copy ("Nonversioned Files are User Data") and, the copies being versioned, both ("Versioned
+# Files Win"). Wine's msi departs here: it never reads the dates, and replaces an unversioned
+# file whose size or hash differs (dlls/msi/files.c, calculate_install_state), so this case
+# passes under Wine whether or not the File table carries the versions; the File table case
+# above is what holds on Windows.
+with_version() {  # with_version FILE VERSION: FILE's VS_FIXEDFILEINFO file version set to VERSION
+  /usr/bin/python3 - "$1" "$2" <<'PYTHON'
+import struct, sys
+path, version = sys.argv[1], [int(part) for part in sys.argv[2].split(".")]
+data = bytearray(open(path, "rb").read())
+fixed = data.index(struct.pack("<I", 0xFEEF04BD))
+struct.pack_into("<II", data, fixed + 8, version[0] << 16 | version[1], version[2] << 16 | version[3])
+open(path, "wb").write(data)
+PYTHON
+}
+begin_case "an install over older copies, one modified after it was created, leaves the package's files"
+fresh_prefix copies
+mkdir -p "$installed"
+for exe in "$work/older/"*.exe; do
+  cp "$exe" "$installed/"
+  with_version "$installed/$(basename "$exe")" 0.9.0.0
+  [ "$(version_resource "$installed/$(basename "$exe")")" = "0.9.0.0 1033" ] || fail "the copy is not 0.9.0.0"
+done
+touch -d '+1 day' "$installed/staged-package-check.exe"
+code=$(msiexec_code /i "$(winepath -w "$work/older.msi")" /qn)
+[ "$code" = 0 ] || fail "msiexec /i: exit code $code"
+installed_files_are "$work/older"
 
 uninstalled_by() {  # uninstalled_by HOW WHAT: /x WHAT (a package or a product code)
   local how=$1 what=$2 code

@@ -1,0 +1,197 @@
+#!/usr/bin/env python3
+"""Finishes the package that wixl 0.101 wrote, through libmsi (the library wixl writes with),
+with what that wixl cannot author; nothing else in the package changes.
+
+- The File table's Version and Language of each file that carries a VERSIONINFO (the
+  executables): its FILEVERSION and the languages of its VarFileInfo Translation. The File
+  table's page: "The file version entered into this field must be identical to the version of
+  the file included with the installation package"; without it Windows Installer takes the file
+  for unversioned, and keeps a copy already on disk that was modified after it was created
+  ("File Versioning Rules"). Such a file's MsiFileHash row goes ("ICE60": no versioned files in
+  the MsiFileHash table).
+- The major upgrade's Upgrade row takes in the package's own version too
+  (msidbUpgradeAttributesVersionMaxInclusive, "Upgrade Table"), as WiX's MajorUpgrade
+  AllowSameVersionUpgrades authors it (msitools 0.102's wixl, not Debian 12's): another package of
+  the same version, which has another product code (build-msi.sh), replaces the installed one.
+  ICE61 warns of exactly this ("The Maximum version is not less than the current product"); it is
+  what the version policy wants, so the warning stands.
+- The summary information's package code, and its creation and last-saved times, which wixl
+  writes at random and from the clock.
+
+usage: finish-msi.py MSI PAYLOAD_DIR PACKAGE_CODE SOURCE_DATE_EPOCH
+"""
+import os
+import struct
+import sys
+
+import gi
+
+gi.require_version("Libmsi", "1.0")
+from gi.repository import Libmsi  # noqa: E402
+
+RT_VERSION = 16
+VERSION_MAX_INCLUSIVE = 0x200
+FIXED_FILE_INFO_SIGNATURE = 0xFEEF04BD
+
+
+class NoVersion(Exception):
+    pass
+
+
+def unpack(fmt, data, offset):
+    if offset < 0 or offset + struct.calcsize(fmt) > len(data):
+        raise NoVersion(f"truncated at offset {offset}")
+    return struct.unpack_from(fmt, data, offset)
+
+
+def version_resource(data):
+    """The bytes of the first RT_VERSION resource of a PE image."""
+    if data[:2] != b"MZ":
+        raise NoVersion("not a PE image")
+    (pe,) = unpack("<I", data, 0x3C)
+    if data[pe:pe + 4] != b"PE\0\0":
+        raise NoVersion("not a PE image")
+    sections, optional_size = unpack("<H12xH", data, pe + 6)
+    optional = pe + 24
+    (magic,) = unpack("<H", data, optional)
+    directories = optional + (96 if magic == 0x10B else 112)
+    resource_rva, _ = unpack("<II", data, directories + 8 * 2)
+    table = optional + optional_size
+    spans = [unpack("<8xIIII", data, table + 40 * i)[:4] for i in range(sections)]
+
+    def offset_of(rva):
+        for virtual_size, address, raw_size, raw_offset in spans:
+            if address <= rva < address + max(virtual_size, raw_size):
+                return raw_offset + rva - address
+        raise NoVersion(f"address {rva:#x} is in no section")
+
+    if not resource_rva:
+        raise NoVersion("no resources")
+    root = offset_of(resource_rva)
+
+    def first_entry(directory, wanted=None):
+        named, numbered = unpack("<12xHH", data, directory)
+        for i in range(named + numbered):
+            name, target = unpack("<II", data, directory + 16 + 8 * i)
+            if wanted is None or name == wanted:
+                return target
+        raise NoVersion("no version resource")
+
+    directory = root + (first_entry(root, RT_VERSION) & 0x7FFFFFFF)
+    directory = root + (first_entry(directory) & 0x7FFFFFFF)
+    entry = root + first_entry(directory)
+    data_rva, size = unpack("<II", data, entry)
+    start = offset_of(data_rva)
+    return data[start:start + size]
+
+
+def blocks(resource, offset, end):
+    """(key, value offset, value length, children offset, block end) of each block in a span."""
+    while offset + 6 <= end:
+        length, value_length, _ = unpack("<HHH", resource, offset)
+        if length == 0:
+            break
+        key_end = resource.index(b"\0\0", offset + 6)
+        while (key_end - offset - 6) % 2:
+            key_end = resource.index(b"\0\0", key_end + 1)
+        key = resource[offset + 6:key_end].decode("utf-16-le")
+        value = (key_end + 2 + 3) & ~3
+        yield key, value, value_length, (value + value_length + 3) & ~3, offset + length
+        offset = (offset + length + 3) & ~3
+
+
+def file_version(path):
+    """("major.minor.build.revision", "language,...") from a PE file's VERSIONINFO."""
+    with open(path, "rb") as file:
+        resource = version_resource(file.read())
+    root = next(blocks(resource, 0, len(resource)), None)
+    if root is None:
+        raise NoVersion("an empty version resource")
+    key, value, value_length, children, end = root
+    if key != "VS_VERSION_INFO" or value_length < 52:
+        raise NoVersion("no VS_VERSION_INFO")
+    signature, _, ms, ls = unpack("<IIII", resource, value)
+    if signature != FIXED_FILE_INFO_SIGNATURE:
+        raise NoVersion("no VS_FIXEDFILEINFO")
+    version = f"{ms >> 16}.{ms & 0xFFFF}.{ls >> 16}.{ls & 0xFFFF}"
+    languages = []
+    for key, _, _, var_children, var_end in blocks(resource, children, end):
+        if key != "VarFileInfo":
+            continue
+        for name, value, value_length, _, _ in blocks(resource, var_children, var_end):
+            if name == "Translation":
+                for i in range(0, value_length, 4):
+                    (language,) = unpack("<H", resource, value + i)
+                    languages.append(str(language))
+    # "Files should have language values stored in the version resource whenever possible. If a
+    # file is language neutral, use the LANGID 0." ("ICE60")
+    return version, ",".join(languages) or "0"
+
+
+def run(database, sql, *values):
+    query = Libmsi.Query.new(database, sql)
+    record = None
+    if values:
+        record = Libmsi.Record.new(len(values))
+        for i, value in enumerate(values, 1):
+            if isinstance(value, int):
+                record.set_int(i, value)
+            elif value:  # an empty string stays a null field
+                record.set_string(i, value)
+    query.execute(record)
+    query.close()
+
+
+def rows(database, sql):
+    query = Libmsi.Query.new(database, sql)
+    query.execute(None)
+    found = []
+    while True:
+        try:
+            record = query.fetch()
+        except gi.repository.GLib.Error:
+            break
+        if record is None:
+            break
+        found.append([record.get_string(i) for i in range(1, record.get_field_count() + 1)])
+    query.close()
+    return found
+
+
+def main(msi, payload, package_code, epoch):
+    database = Libmsi.Database.new(msi, Libmsi.DbFlags.TRANSACT, None)
+    for file_id, file_name in rows(database, "SELECT `File`, `FileName` FROM `File`"):
+        path = os.path.join(payload, file_name.split("|")[-1])
+        try:
+            version, language = file_version(path)
+        except NoVersion:
+            continue
+        run(database, "UPDATE `File` SET `Version` = ?, `Language` = ? WHERE `File` = ?",
+            version, language, file_id)
+        run(database, "DELETE FROM `MsiFileHash` WHERE `File_` = ?", file_id)
+
+    # Attributes is part of the Upgrade table's primary key, which SQL cannot update: the row is
+    # written again.
+    columns = "`UpgradeCode`, `VersionMin`, `VersionMax`, `Language`, `Attributes`, `Remove`, `ActionProperty`"
+    upgrades = rows(database, f"SELECT {columns} FROM `Upgrade` WHERE `ActionProperty` = 'WIX_UPGRADE_DETECTED'")
+    if len(upgrades) != 1:
+        sys.exit(f"finish-msi: expected one WIX_UPGRADE_DETECTED row in the Upgrade table: {upgrades}")
+    (upgrade,) = upgrades
+    upgrade[4] = int(upgrade[4]) | VERSION_MAX_INCLUSIVE
+    run(database, "DELETE FROM `Upgrade` WHERE `ActionProperty` = 'WIX_UPGRADE_DETECTED'")
+    run(database, f"INSERT INTO `Upgrade` ({columns}) VALUES (?, ?, ?, ?, ?, ?, ?)", *upgrade)
+
+    summary = Libmsi.SummaryInfo.new(database, 3)
+    summary.set_string(Libmsi.Property.UUID, package_code)
+    # FILETIME: 100-nanosecond intervals since 1601-01-01 (UTC).
+    filetime = (int(epoch) + 11644473600) * 10**7
+    summary.set_filetime(Libmsi.Property.CREATED_TM, filetime)
+    summary.set_filetime(Libmsi.Property.LASTSAVED_TM, filetime)
+    summary.persist()
+    database.commit()
+
+
+if __name__ == "__main__":
+    if len(sys.argv) != 5:
+        sys.exit("usage: finish-msi.py MSI PAYLOAD_DIR PACKAGE_CODE SOURCE_DATE_EPOCH")
+    main(*sys.argv[1:])
