@@ -13,6 +13,10 @@ unrounded, and without the rounding the padding after it would be left out of th
 Windows and osslsigncode, which hash it.
 
 usage: authenticode-sha256.py PE_FILE...
+       authenticode-sha256.py --signature PE_FILE >SIGNATURE.der
+The second form writes the file's signature, the PKCS#7 SignedData of its first certificate
+table entry, and exits 1 with nothing written for an unsigned file (copy-signatures.sh moves a
+signature onto a rebuilt file this way).
 """
 import hashlib
 import os
@@ -82,7 +86,36 @@ def image_hash(data):
     return digest.hexdigest()
 
 
+WIN_CERT_REVISION_2_0, WIN_CERT_TYPE_PKCS_SIGNED_DATA = 0x0200, 0x0002
+
+
+def signature(data):
+    """The PKCS#7 SignedData of the first certificate table entry, or None if unsigned."""
+    image_hash(data)  # the same checks of the headers and the certificate table's place
+    (pe,) = unpack("<I", data, 0x3C)
+    (magic,) = unpack("<H", data, pe + 24)
+    entry = pe + 24 + (96 if magic == PE32 else 112) + 8 * CERTIFICATE_TABLE
+    offset, size = unpack("<II", data, entry)
+    if not size:
+        return None
+    length, revision, kind = unpack("<IHH", data, offset)
+    if revision != WIN_CERT_REVISION_2_0 or kind != WIN_CERT_TYPE_PKCS_SIGNED_DATA or not 8 < length <= size:
+        raise NotAnImage("the certificate table's first entry is no Authenticode signature")
+    return data[offset + 8:offset + length]
+
+
 def main(paths):
+    if len(paths) == 2 and paths[0] == "--signature":
+        with open(paths[1], "rb") as file:
+            data = file.read()
+        try:
+            found = signature(data)
+        except NotAnImage as error:
+            sys.exit(f"authenticode-sha256: {paths[1]}: not a PE image Windows would load: {error}")
+        if found is None:
+            sys.exit(1)
+        sys.stdout.buffer.write(found)
+        return
     if not paths:
         sys.exit("usage: authenticode-sha256.py PE_FILE...")
     for path in paths:

@@ -1,14 +1,15 @@
 #!/usr/bin/env python3
 """Writes the release's software bill of materials (CycloneDX 1.6, JSON) to standard output.
 
-It lists the project with its version and licence, each shipped file with its SHA-256, and in
+It lists the project with its version and licence, the tools that built it (the Debian packages
+that build-info.sh found, with their versions), each shipped file with its SHA-256, and in
 each executable the runtime pieces that runtime-components.sh found in its linker map (the same
 lines THIRD-PARTY-NOTICES.txt is written from), with the Debian package and version each came
 from and its SPDX licence expression. The same inputs give the same bytes: the time is
 SOURCE_DATE_EPOCH (the commit's), and the serial number is derived from the commit and the
 files, so a signed release of a commit gets another one than its unsigned release.
 
-usage: sbom.py --version VERSION --commit COMMIT --components COMPONENTS FILE...
+usage: sbom.py --version VERSION --commit COMMIT --components COMPONENTS --build-info FILE FILE...
 """
 import argparse
 import datetime
@@ -55,11 +56,39 @@ def runtime_pieces(components_path):
     return held
 
 
+def build_tools(build_info_path):
+    """The tools that shaped the release, one per Debian package, from the build information's
+    "Tools:" lines (build-info.sh), in their order."""
+    tools, seen, inside = [], set(), False
+    with open(build_info_path, encoding="utf-8") as lines:
+        for line in lines:
+            if not line.startswith(" "):
+                inside = line.rstrip("\n") == "Tools:"
+                continue
+            if not inside:
+                continue
+            package, version, _ = line.split(" ", 3)[1:4]
+            if package in seen:
+                continue
+            seen.add(package)
+            tools.append({
+                "type": "application",
+                "bom-ref": f"tool:{package}",
+                "name": package,
+                "version": version,
+                "purl": f"pkg:deb/debian/{package}@{urllib.parse.quote(version, safe='')}",
+            })
+    if not tools:
+        sys.exit(f"sbom: {build_info_path} names no tool")
+    return tools
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--version", required=True)
     parser.add_argument("--commit", required=True)
     parser.add_argument("--components", required=True)
+    parser.add_argument("--build-info", required=True)
     parser.add_argument("files", nargs="+")
     args = parser.parse_args()
 
@@ -89,6 +118,7 @@ def main():
         "version": 1,
         "metadata": {
             "timestamp": timestamp.strftime("%Y-%m-%dT%H:%M:%SZ"),
+            "tools": {"components": build_tools(args.build_info)},
             "component": {
                 "type": "application",
                 "bom-ref": PROJECT,

@@ -7,18 +7,36 @@
 #       a key that never leaves its token or HSM: MODULE is the path of the token's PKCS#11
 #       library, URI the RFC 7512 pkcs11: URI of the private key, FILE its certificate with the
 #       chain (PEM); publicly trusted code-signing keys must live in such hardware.
-# The password or PIN is all its file holds (a final newline may follow: osslsigncode -readpass
-# drops it, and takes any further line as part of the secret). Optionally time-stamped by an
-# RFC 3161 server. Either every file is signed or none is changed: each is signed into a
-# temporary file first, and the originals are replaced only when all have been.
+# and optionally:
+#   --timestamp-url URL               have each signature time-stamped by this RFC 3161 server
+#   --trust-anchor FILE               the self-signed root that the signatures must chain to
+#                                     (PEM, that one certificate alone); without it, the root at
+#                                     the end of the key's own chain
+#   --timestamp-trust-anchor FILE     the root that the time stamps must chain to, where the
+#                                     time-stamp server's root is another one (PEM, alone)
 #
-# usage: sign-files.sh KEY [--timestamp-url URL] FILE...
-#        sign-files.sh --check KEY [--timestamp-url URL]
-# --check only checks the options and that the key's files are there, so that a release can
-# refuse a mistyped key before it touches anything, and says what would sign ("signed with a
-# PKCS#12 key", ...). OSSLSIGNCODE names another osslsigncode binary (the tests run Debian 12's
-# own 2.5 this way); PKCS#11 works from 2.5 on, PowerShell scripts need 2.8.
+# Either every file is signed or none is changed: each is signed into a temporary file, every
+# temporary file is verified against the trust anchor (with its time stamp when one was asked
+# for), and only then are the originals replaced. The anchor holds the root alone, because every
+# certificate there is trusted: an intermediate put beside it would hide one missing from the
+# signature. A failure says which file and why.
+#
+# Secrets stay off command lines: the password or PIN is read from its file by osslsigncode
+# (-readpass) and OpenSSL (-passin file:), never passed as an argument, and is all its file
+# holds (a final newline may follow). As ssh does with a private key, a password or PIN file that
+# anyone but its owner may read or write is refused, and so is a pkcs11: URI that carries a PIN
+# (pin-value, pin-source).
+#
+# usage: sign-files.sh KEY [OPTIONS] FILE...
+#        sign-files.sh --check KEY [OPTIONS]
+#        sign-files.sh --verify --trust-anchor FILE [--timestamp-trust-anchor FILE] FILE...
+# --check checks the options, the key's files and the trust anchor without signing, so that a
+# release can refuse a mistyped key before it touches anything, and says what would sign
+# ("signed with a PKCS#12 key", ...). --verify only verifies files that are signed already.
+# OSSLSIGNCODE names another osslsigncode binary (the tests run Debian 12's own 2.5, and
+# wrappers of it, this way); PKCS#11 works from 2.5 on, PowerShell scripts need 2.8.
 set -euo pipefail
+export LC_ALL=C
 
 die() {
   echo "sign-files: $*" >&2
@@ -26,12 +44,13 @@ die() {
 }
 source "$(dirname "$0")/common.sh"
 
-check_only="" pkcs12="" password_file="" module="" key_uri="" cert="" pin_file="" timestamp_url=""
+mode=sign pkcs12="" password_file="" module="" key_uri="" cert="" pin_file="" timestamp_url=""
+trust_anchor="" timestamp_anchor=""
 while (($#)); do
   case $1 in
-    --check) check_only=1; shift; continue ;;
+    --check | --verify) mode=${1#--}; shift; continue ;;
     --pkcs12 | --password-file | --pkcs11-module | --pkcs11-key | --pkcs11-cert | --pin-file | \
-      --timestamp-url)
+      --timestamp-url | --trust-anchor | --timestamp-trust-anchor)
       (($# >= 2)) || die "$1 needs a value"
       case $1 in
         --pkcs12) pkcs12=$2 ;;
@@ -41,6 +60,8 @@ while (($#)); do
         --pkcs11-cert) cert=$2 ;;
         --pin-file) pin_file=$2 ;;
         --timestamp-url) timestamp_url=$2 ;;
+        --trust-anchor) trust_anchor=$2 ;;
+        --timestamp-trust-anchor) timestamp_anchor=$2 ;;
       esac
       shift 2
       ;;
@@ -53,39 +74,98 @@ while (($#)); do
     *) break ;;
   esac
 done
+osslsigncode=${OSSLSIGNCODE:-osslsigncode}
+command -v "$osslsigncode" >/dev/null || die "osslsigncode is not installed (bash scripts/setup.sh)"
+work=$(mktemp -d "${TMPDIR:-/tmp}/spr-sign.XXXXXX")
+signing=()
+trap 'rm -rf "$work"; rm -f "${signing[@]/%/.signing}"' EXIT
 
-pkcs11_given="$module$key_uri$cert$pin_file"
-if [ -n "$pkcs12$password_file" ] && [ -n "$pkcs11_given" ]; then
-  die "give one key: --pkcs12 or --pkcs11-module, not both"
-elif [ -n "$pkcs12$password_file" ]; then
-  [ -n "$pkcs12" ] && [ -n "$password_file" ] || die "--pkcs12 and --password-file go together"
-  readable "$pkcs12" "PKCS#12 file"
-  readable "$password_file" "password file"
-  key=(-pkcs12 "$pkcs12" -readpass "$password_file")
-  how="signed with a PKCS#12 key"
-elif [ -n "$pkcs11_given" ]; then
-  [ -n "$module" ] && [ -n "$key_uri" ] && [ -n "$cert" ] && [ -n "$pin_file" ] ||
-    die "--pkcs11-module, --pkcs11-key, --pkcs11-cert and --pin-file go together"
-  readable "$module" "PKCS#11 module"
-  [[ $key_uri == pkcs11:* ]] || die "--pkcs11-key takes a pkcs11: URI (RFC 7512), not $key_uri"
-  readable "$cert" "certificate file"
-  readable "$pin_file" "PIN file"
-  # No -pkcs11engine: osslsigncode then loads OpenSSL's engine by its name, "pkcs11"; 2.5 takes a
-  # path there for a dynamic engine, and Debian's engine does not load that way.
-  key=(-pkcs11module "$module" -key "$key_uri" -certs "$cert" -readpass "$pin_file")
-  how="signed with a key on a PKCS#11 token"
+secret_file() {  # secret_file FILE WHAT: readable, and by its owner alone
+  readable "$1" "$2"
+  local mode
+  mode=$(stat -L -c %a -- "$1")
+  (((8#$mode & 8#077) == 0)) ||
+    die "the $2 $1 may be read or written by others (mode $mode): chmod 600 it"
+}
+
+# certificates FILE: one file per PEM certificate in FILE, in $work/cert-N.pem; prints their paths.
+certificates() {
+  local count
+  count=$(awk -v dir="$work" '/-----BEGIN CERTIFICATE-----/ { n++; out = dir "/cert-" n ".pem" }
+    out { print > out } /-----END CERTIFICATE-----/ { close(out); out = "" } END { print n + 0 }' "$1")
+  seq -f "$work/cert-%g.pem" 1 "$count"
+}
+self_signed() {  # self_signed CERT: its issuer is itself, and its signature is its own
+  [ "$(openssl x509 -in "$1" -noout -subject -nameopt RFC2253 | sed 's/^subject=//')" = \
+    "$(openssl x509 -in "$1" -noout -issuer -nameopt RFC2253 | sed 's/^issuer=//')" ] &&
+    openssl verify -CAfile "$1" "$1" >/dev/null 2>&1
+}
+anchor_file() {  # anchor_file FILE WHAT: FILE holds exactly one certificate, a self-signed one
+  readable "$1" "$2"
+  local found
+  mapfile -t found < <(certificates "$1")
+  ((${#found[@]} == 1)) && self_signed "${found[0]}" ||
+    die "the $2 $1 must hold one self-signed root certificate and nothing else"
+}
+
+if [ "$mode" = verify ]; then
+  [ -n "$trust_anchor" ] || die "--verify needs --trust-anchor"
+  [ -z "$pkcs12$password_file$module$key_uri$cert$pin_file$timestamp_url" ] ||
+    die "--verify takes no key"
 else
-  die "no key given: --pkcs12 FILE --password-file FILE, or --pkcs11-module MODULE --pkcs11-key URI --pkcs11-cert FILE --pin-file FILE"
+  pkcs11_given="$module$key_uri$cert$pin_file"
+  if [ -n "$pkcs12$password_file" ] && [ -n "$pkcs11_given" ]; then
+    die "give one key: --pkcs12 or --pkcs11-module, not both"
+  elif [ -n "$pkcs12$password_file" ]; then
+    [ -n "$pkcs12" ] && [ -n "$password_file" ] || die "--pkcs12 and --password-file go together"
+    readable "$pkcs12" "PKCS#12 file"
+    secret_file "$password_file" "password file"
+    # The chain, which also shows that the password opens the file. Files exported with the older
+    # algorithms need OpenSSL 3's legacy provider.
+    openssl pkcs12 -in "$pkcs12" -passin "file:$password_file" -nokeys -out "$work/chain.pem" 2>/dev/null ||
+      openssl pkcs12 -legacy -in "$pkcs12" -passin "file:$password_file" -nokeys -out "$work/chain.pem" 2>/dev/null ||
+      die "the password in $password_file does not open the PKCS#12 file $pkcs12 (or it is no PKCS#12 file)"
+    key=(-pkcs12 "$pkcs12" -readpass "$password_file")
+    how="signed with a PKCS#12 key"
+  elif [ -n "$pkcs11_given" ]; then
+    [ -n "$module" ] && [ -n "$key_uri" ] && [ -n "$cert" ] && [ -n "$pin_file" ] ||
+      die "--pkcs11-module, --pkcs11-key, --pkcs11-cert and --pin-file go together"
+    readable "$module" "PKCS#11 module"
+    [[ $key_uri == pkcs11:* ]] || die "--pkcs11-key takes a pkcs11: URI (RFC 7512), not $key_uri"
+    # The URI is not repeated: it holds the PIN.
+    shopt -s nocasematch
+    [[ ! $key_uri =~ [\;?\&](pin-value|pin-source)= ]] ||
+      die "the --pkcs11-key URI carries a PIN (pin-value or pin-source): put the PIN in the --pin-file file instead"
+    shopt -u nocasematch
+    readable "$cert" "certificate file"
+    secret_file "$pin_file" "PIN file"
+    cp "$cert" "$work/chain.pem"
+    # No -pkcs11engine: osslsigncode then loads OpenSSL's engine by its name, "pkcs11"; 2.5 takes a
+    # path there for a dynamic engine, and Debian's engine does not load that way.
+    key=(-pkcs11module "$module" -key "$key_uri" -certs "$cert" -readpass "$pin_file")
+    how="signed with a key on a PKCS#11 token"
+  else
+    die "no key given: --pkcs12 FILE --password-file FILE, or --pkcs11-module MODULE --pkcs11-key URI --pkcs11-cert FILE --pin-file FILE"
+  fi
+  if [ -z "$trust_anchor" ]; then
+    # The chain's own root: the last self-signed certificate in it.
+    trust_anchor=$work/root.pem
+    while read -r found; do
+      ! self_signed "$found" || cp "$found" "$trust_anchor"
+    done < <(certificates "$work/chain.pem")
+    [ -f "$trust_anchor" ] ||
+      die "the key's chain holds no self-signed root to verify the signatures against: give --trust-anchor"
+  fi
+  [ -z "$timestamp_url" ] || how+=", time-stamped"
 fi
-[ -z "$timestamp_url" ] || how+=", time-stamped"
-if [ -n "$check_only" ]; then
+anchor_file "$trust_anchor" "trust anchor"
+[ -z "$timestamp_anchor" ] || anchor_file "$timestamp_anchor" "time-stamp trust anchor"
+if [ "$mode" = check ]; then
   (($# == 0)) || die "unknown argument $1"
   echo "$how"
   exit 0
 fi
-(($# > 0)) || die "usage: sign-files.sh KEY [--timestamp-url URL] FILE..."
-osslsigncode=${OSSLSIGNCODE:-osslsigncode}
-command -v "$osslsigncode" >/dev/null || die "osslsigncode is not installed (bash scripts/setup.sh)"
+(($# > 0)) || die "usage: sign-files.sh KEY [OPTIONS] FILE..."
 
 # Why signing failed, from what osslsigncode (and OpenSSL's engine under it) said. The PIN comes
 # first: a token that refuses the login also reports the key as not found.
@@ -101,19 +181,55 @@ cause_of() {
     *) echo "osslsigncode failed" ;;
   esac
 }
+# Why a signature did not verify, from what osslsigncode verify said.
+unverified_because() {
+  case $1 in
+    *"unable to get local issuer certificate"* | *"unable to get issuer certificate"*)
+      echo "its certificate chain does not reach the trust anchor (an intermediate certificate missing from the key's chain?)" ;;
+    *"purpose XKU_CODE_SIGN"* | *"unsupported certificate purpose"*)
+      echo "the signing certificate is not for code signing (its extended key usage lacks codeSigning)" ;;
+    *"certificate has expired"* | *"certificate is not yet valid"*)
+      echo "a certificate of the chain is outside its validity period, and no time stamp vouches for the signing time" ;;
+    *"self-signed certificate"* | *"self signed certificate"*)
+      echo "it chains to another root than the trust anchor" ;;
+    *) echo "osslsigncode verify failed" ;;
+  esac
+}
+verify_file() {  # verify_file FILE NAME: dies unless FILE's signature verifies against the anchor
+  local said options=(-CAfile "$trust_anchor" -TSA-CAfile "${timestamp_anchor:-$trust_anchor}")
+  if ! said=$("$osslsigncode" verify "${options[@]}" -in "$1" 2>&1); then
+    echo "sign-files: the signature of $2 does not verify: $(unverified_because "$said"). osslsigncode said:" >&2
+    sed 's/^/  | /' <<<"$said" | head -n 40 >&2
+    return 1
+  fi
+  if [ -n "$timestamp_url" ] && ! grep -q "Timestamp Server Signature verification: ok" <<<"$said"; then
+    echo "sign-files: the time stamp of $2 does not verify. osslsigncode said:" >&2
+    sed 's/^/  | /' <<<"$said" | head -n 40 >&2
+    return 1
+  fi
+}
 
-signed=()
-trap 'rm -f "${signed[@]/%/.signing}"' EXIT
+if [ "$mode" = verify ]; then
+  for file in "$@"; do
+    [ -f "$file" ] || die "no such file: $file"
+    verify_file "$file" "$(basename "$file")" || exit 1
+  done
+  exit 0
+fi
+
 for file in "$@"; do
   [ -f "$file" ] || die "no such file: $file"
   options=("${key[@]}" -h sha256 -n "Staged Package Removal")
   [ -z "$timestamp_url" ] || options+=(-ts "$timestamp_url")
-  signed+=("$file")
+  signing+=("$file")
   if ! said=$("$osslsigncode" sign "${options[@]}" -in "$file" -out "$file.signing" 2>&1); then
     echo "sign-files: signing $(basename "$file") failed: $(cause_of "$said"). osslsigncode said:" >&2
     sed 's/^/  | /' <<<"$said" >&2
-    echo "sign-files: no file was changed" >&2
-    exit 1
+    die "no file was changed"
   fi
 done
-for file in "${signed[@]}"; do mv -f "$file.signing" "$file"; done
+for file in "${signing[@]}"; do
+  verify_file "$file.signing" "$(basename "$file")" || die "no file was changed"
+done
+for file in "${signing[@]}"; do mv -f "$file.signing" "$file"; done
+signing=()

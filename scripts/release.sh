@@ -8,8 +8,11 @@
 #   staged-package-removal-<version>-x64.msi     the Windows Installer package (build-msi.sh)
 #   AUTHENTICODE-SHA256                          each executable's Authenticode hash, for hash
 #                                                rules; the same signed or unsigned
-#   staged-package-removal-<version>.cdx.json    the SBOM (CycloneDX): the files, and the runtime
-#                                                pieces in each executable, as in the notices
+#   staged-package-removal-<version>.buildinfo   the commit, and the Debian package and version
+#                                                of every tool that shaped these bytes
+#   staged-package-removal-<version>.cdx.json    the SBOM (CycloneDX): the files, the runtime
+#                                                pieces in each executable, as in the notices,
+#                                                and the tools
 #   SHA256SUMS                                   all of the above, for sha256sum -c
 # The same commit gives the same bytes wherever and whenever it is built on a machine with the
 # same Debian packages (CMakeLists.txt says how for the executables; the zip is made below).
@@ -18,13 +21,18 @@
 # the release is built beside the output directory, and an earlier release there is replaced only
 # by a complete new one. A run that fails for any reason leaves the earlier release as it was.
 #
-# usage: bash scripts/release.sh [--output DIR] [--windows-build DIR] [KEY...]
+# usage: bash scripts/release.sh [--output DIR] [--windows-build DIR] [KEY... | --signatures-from DIR]
 #   KEY             the signing options, handed unchanged to packaging/sign-files.sh (its --help
 #                   says what they are): everything the release ships that Windows checks
-#                   signatures of is signed (Authenticode, SHA-256)
+#                   signatures of is signed (Authenticode, SHA-256), and each signature is
+#                   verified before the release is written
 #   --windows-build DIR
 #                   package the executables of DIR, a windows-x64 build of this same commit,
 #                   instead of building them (the tests build once and package many times)
+#   --signatures-from DIR
+#                   instead of signing, give each file the signature of the same file in the
+#                   release in DIR (packaging/copy-signatures.sh): scripts/verify-release.sh
+#                   rebuilds a published release this way, to compare it byte for byte
 set -euo pipefail
 # Sorted lists and messages the same whatever the caller's locale.
 export LC_ALL=C
@@ -37,13 +45,17 @@ die() {
   exit 1
 }
 
-output=$root/build/release windows_build="" sign=()
+output=$root/build/release windows_build="" signatures_from="" sign=()
 while (($#)); do
   case $1 in
-    --output | --windows-build)
+    --output | --windows-build | --signatures-from)
       (($# >= 2)) || die "$1 needs a value; nothing was released"
       value=$(cd "$caller" && realpath -m -- "$2")
-      if [ "$1" = --output ]; then output=$value; else windows_build=$value; fi
+      case $1 in
+        --output) output=$value ;;
+        --windows-build) windows_build=$value ;;
+        --signatures-from) signatures_from=$value ;;
+      esac
       shift 2
       ;;
     -h | --help)
@@ -62,7 +74,8 @@ missing=()
 for tool in git cmake ninja x86_64-w64-mingw32-g++ wixl msiinfo zip sha256sum /usr/bin/python3; do
   command -v "$tool" >/dev/null || missing+=("$tool")
 done
-((${#sign[@]} == 0)) || command -v osslsigncode >/dev/null || missing+=(osslsigncode)
+((${#sign[@]} == 0)) && [ -z "$signatures_from" ] || command -v osslsigncode >/dev/null ||
+  missing+=(osslsigncode)
 ((${#missing[@]} == 0)) || die "missing ${missing[*]} (bash scripts/setup.sh); nothing was released"
 # Only a directory that holds a release (or nothing) is ever replaced: --output may be mistyped.
 if [ -e "$output" ]; then
@@ -71,6 +84,10 @@ if [ -e "$output" ]; then
 fi
 [ -z "$windows_build" ] || [ -f "$windows_build/project-version.txt" ] ||
   die "$windows_build is not a windows-x64 build (no project-version.txt); nothing was released"
+[ -z "$signatures_from" ] || ((${#sign[@]} == 0)) ||
+  die "sign with a key or take the signatures of another release, not both; nothing was released"
+[ -z "$signatures_from" ] || [ -f "$signatures_from/SHA256SUMS" ] ||
+  die "$signatures_from is not a release (no SHA256SUMS); nothing was released"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/spr-release.XXXXXX")
 new=$output.partial
@@ -90,6 +107,8 @@ sign_files() {
 }
 if ((${#sign[@]})); then
   how=$(sign_files --check "${sign[@]}" 2>&1) || die "${how#sign-files: }; nothing was released"
+elif [ -n "$signatures_from" ]; then
+  how="with the signatures of $signatures_from"
 else
   how=unsigned
 fi
@@ -129,11 +148,23 @@ bash "$src/packaging/stage-files.sh" "$build" "$package" "$work/components.tsv" 
   die "the shipped files could not be laid out; nothing was released"
 signed=() beside=()
 while read -r path _ is_signed is_beside _; do
-  [ "$is_signed" != yes ] || signed+=("$package/$path")
+  [ "$is_signed" != yes ] || signed+=("$path")
   [ "$is_beside" != yes ] || beside+=("$path")
 done <<<"$rows"
+# Whether osslsigncode wrote any byte of the release, for the build information.
+signer=""
+copy_signatures() {  # copy_signatures TO PATH...: the signatures of --signatures-from's files
+  local to=$1
+  shift
+  bash "$src/packaging/copy-signatures.sh" "$signatures_from" "$to" "$@" ||
+    die "the signatures of $signatures_from could not be copied; nothing was released"
+  signer=osslsigncode
+}
 if ((${#sign[@]})); then
-  sign_files "${sign[@]}" "${signed[@]}" || die "signing failed; nothing was released"
+  sign_files "${sign[@]}" "${signed[@]/#/$package/}" || die "signing failed; nothing was released"
+  signer=osslsigncode
+elif [ -n "$signatures_from" ]; then
+  copy_signatures "$package" "${signed[@]}"
 fi
 
 # The Windows Installer package, of the files just laid out (the signed executables when
@@ -143,6 +174,8 @@ bash "$src/packaging/build-msi.sh" "$version" "$package" "$work/out/$msi" ||
   die "the MSI could not be built; nothing was released"
 if ((${#sign[@]})); then
   sign_files "${sign[@]}" "$work/out/$msi" || die "signing the MSI failed; nothing was released"
+elif [ -n "$signatures_from" ]; then
+  copy_signatures "$work/out" "$msi"
 fi
 
 # The zip's bytes depend only on its files: fixed modes and times (the source date, written in UTC
@@ -163,11 +196,15 @@ done
 # App Control and AppLocker hash rules match this hash, not the file's SHA-256.
 /usr/bin/python3 "$src/packaging/authenticode-sha256.py" "${executables[@]/#/$work/out/}" \
   >"$work/out/AUTHENTICODE-SHA256" || die "no Authenticode hashes; nothing was released"
+build_info=staged-package-removal-$version.buildinfo
+bash "$src/packaging/build-info.sh" "$commit" "$version" "$work/components.tsv" $signer \
+  >"$work/out/$build_info" || die "no build information; nothing was released"
 sbom=staged-package-removal-$version.cdx.json
 shipped=("$name.zip" "${beside[@]}" "$msi")
 (cd "$work/out" && /usr/bin/python3 "$src/packaging/sbom.py" --version "$version" --commit "$commit" \
-  --components "$work/components.tsv" "${shipped[@]}" >"$sbom") || die "no SBOM; nothing was released"
-(cd "$work/out" && sha256sum -- "${shipped[@]}" AUTHENTICODE-SHA256 "$sbom" >SHA256SUMS &&
+  --components "$work/components.tsv" --build-info "$build_info" "${shipped[@]}" >"$sbom") ||
+  die "no SBOM; nothing was released"
+(cd "$work/out" && sha256sum -- "${shipped[@]}" AUTHENTICODE-SHA256 "$build_info" "$sbom" >SHA256SUMS &&
   sha256sum --quiet -c SHA256SUMS) || die "SHA256SUMS does not hold; nothing was released"
 
 # Complete: the new release goes beside the output directory, then takes its place.

@@ -36,15 +36,22 @@ apt_install() {  # apt_install [apt-get install options...] PACKAGE...
   DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "$@" >/dev/null
 }
 
-missing=()
-for package in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
-    missing+=("$package")
-done
-if ((${#missing[@]})); then
-  echo "setup: installing ${missing[*]}"
+# diffoscope (the reproducible-builds project's comparer), for scripts/verify-release.sh to say
+# where a rebuilt file differs: it reads PE files through objdump (binutils) and shows other
+# bytes through xxd. Its recommends would bring several hundred packages it never needs here.
+lean_packages=(diffoscope-minimal binutils xxd)
+
+installed() {  # installed PACKAGE
+  dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"
+}
+missing=() missing_lean=()
+for package in "${packages[@]}"; do installed "$package" || missing+=("$package"); done
+for package in "${lean_packages[@]}"; do installed "$package" || missing_lean+=("$package"); done
+if ((${#missing[@]} + ${#missing_lean[@]})); then
+  echo "setup: installing ${missing[*]} ${missing_lean[*]}"
   "${sudo_cmd[@]}" apt-get update -qq
-  apt_install "${missing[@]}"
+  ((${#missing[@]} == 0)) || apt_install "${missing[@]}"
+  ((${#missing_lean[@]} == 0)) || apt_install --no-install-recommends "${missing_lean[@]}"
 fi
 
 # osslsigncode 2.8 is the first to sign PowerShell scripts; Debian 12 has 2.5, its backports 2.9.
