@@ -77,8 +77,14 @@ done
 osslsigncode=${OSSLSIGNCODE:-osslsigncode}
 command -v "$osslsigncode" >/dev/null || die "osslsigncode is not installed (bash scripts/setup.sh)"
 work=$(mktemp -d "${TMPDIR:-/tmp}/spr-sign.XXXXXX")
+# Each file is signed into one beside it, which keeps its extension: osslsigncode tells a script's
+# kind by its name.
+signing_of() {  # signing_of FILE
+  local name=${1##*/}
+  if [[ $name == ?*.* ]]; then echo "${1%.*}.signing.${name##*.}"; else echo "$1.signing"; fi
+}
 signing=()
-trap 'rm -rf "$work"; rm -f "${signing[@]/%/.signing}"' EXIT
+trap 'rm -rf "$work"; for file in "${signing[@]}"; do rm -f "$(signing_of "$file")"; done' EXIT
 
 secret_file() {  # secret_file FILE WHAT: readable, and by its owner alone
   readable "$1" "$2"
@@ -222,14 +228,14 @@ for file in "$@"; do
   options=("${key[@]}" -h sha256 -n "Staged Package Removal")
   [ -z "$timestamp_url" ] || options+=(-ts "$timestamp_url")
   signing+=("$file")
-  if ! said=$("$osslsigncode" sign "${options[@]}" -in "$file" -out "$file.signing" 2>&1); then
+  if ! said=$("$osslsigncode" sign "${options[@]}" -in "$file" -out "$(signing_of "$file")" 2>&1); then
     echo "sign-files: signing $(basename "$file") failed: $(cause_of "$said"). osslsigncode said:" >&2
     sed 's/^/  | /' <<<"$said" >&2
     die "no file was changed"
   fi
 done
 for file in "${signing[@]}"; do
-  verify_file "$file.signing" "$(basename "$file")" || die "no file was changed"
+  verify_file "$(signing_of "$file")" "$(basename "$file")" || die "no file was changed"
 done
-for file in "${signing[@]}"; do mv -f "$file.signing" "$file"; done
+for file in "${signing[@]}"; do mv -f "$(signing_of "$file")" "$file"; done
 signing=()
