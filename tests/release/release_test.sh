@@ -13,14 +13,23 @@
 #   signed, and the same for all three releases;
 # - the SBOM is valid CycloneDX (CycloneDX's own library), its files and sums are SHA256SUMS's,
 #   and its runtime components are exactly those THIRD-PARTY-NOTICES.txt names;
-# - a release whose arguments are wrong is refused, and one whose signing fails stops with a
-#   clear message; either leaves the earlier release as it was, and no temporary file.
+# - a release whose arguments are wrong is refused, and one whose signing fails or whose
+#   signatures do not verify (a certificate not for code signing, a chain without its
+#   intermediate, a failure on the last file signed) stops with a clear message; either leaves
+#   the earlier release as it was, and no temporary file; no password or PIN ever reaches an
+#   argument of osslsigncode or a message;
+# - the build information names the commit and every tool's Debian version, as dpkg has them,
+#   and the SBOM lists the same tools;
+# - scripts/verify-release.sh finds a signed release of HEAD the same as its rebuild, and a
+#   release whose removal was built from a changed source, or whose code or signature had a
+#   byte changed, not.
 # scripts/test.sh runs it after the Windows suites.
 #
 # usage: release_test.sh BUILD_DIR   (a windows-x64 build of HEAD)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 source tests/harness/harness.sh
+# shellcheck source=tests/release/throwaway_ca.sh
 source tests/release/throwaway_ca.sh
 build=$(realpath "$1")
 
@@ -55,10 +64,18 @@ files_in() {  # files_in DIR: every file under DIR, by its path from there
 sorted() {  # sorted WORD...: one a line, in the C locale's order
   printf '%s\n' "$@" | LC_ALL=C sort
 }
+# Every osslsigncode that a release runs records its arguments, to see that no secret is among
+# them; every release's messages are kept, for the same look.
+recorder=$work/osslsigncode-recorder
+printf '#!/bin/sh\nprintf "%%s\\n" "$*" >>"%s/osslsigncode-arguments"\nexec osslsigncode "$@"\n' "$work" >"$recorder"
+chmod +x "$recorder"
 release() {  # release OUTPUT [OPTIONS...]: scripts/release.sh of BUILD_DIR; its output in $work/release.log
-  local output=$1
+  local output=$1 status=0
   shift
-  limited 900 bash scripts/release.sh --windows-build "$build" --output "$output" "$@" >"$work/release.log" 2>&1
+  OSSLSIGNCODE=${OSSLSIGNCODE:-$recorder} limited 900 bash scripts/release.sh --windows-build "$build" \
+    --output "$output" "$@" >"$work/release.log" 2>&1 || status=$?
+  cat "$work/release.log" >>"$work/all-messages"
+  return "$status"
 }
 clone_release() {  # clone_release DIR [ENV...]: a clone of HEAD in DIR builds a release into DIR/release
   local dir=$1
@@ -329,7 +346,7 @@ done
 # A release that cannot start (a mistyped argument, a key file that is not there), or whose
 # signing fails after the build, stops with a message that says why, and leaves the earlier
 # release in the output directory as it was, and no temporary file.
-printf 'not the password\n' >"$work/wrong-password.txt"
+(umask 077 && printf 'not the password\n' >"$work/wrong-password.txt")
 keeps_earlier() {  # keeps_earlier WHAT MESSAGE OPTION...
   local what=$1 message=$2
   shift 2
@@ -365,9 +382,46 @@ cp "$build/project-version.txt" "$work/stale-build/"
 echo 1 >"$work/stale-build/source-date-epoch.txt"
 keeps_earlier "a build configured at another commit" "was configured for another source date" \
   --windows-build "$work/stale-build"
+# Secrets: a PIN in the key's URI, a password file that others may read.
+keeps_earlier "a PIN in the key's URI (pin-value)" "URI carries a PIN" \
+  --pkcs11-module "$token_module" --pkcs11-key "$token_key;pin-value=$(cat "$token_pin")" \
+  --pkcs11-cert "$token_cert" --pin-file "$token_pin"
+keeps_earlier "a PIN source in the key's URI (pin-source)" "URI carries a PIN" \
+  --pkcs11-module "$token_module" --pkcs11-key "$token_key?pin-source=file:$token_pin" \
+  --pkcs11-cert "$token_cert" --pin-file "$token_pin"
+cp "$ca/password.txt" "$work/open-password.txt"
+chmod 644 "$work/open-password.txt"
+keeps_earlier "a password file that others may read" "may be read or written by others (mode 644)" \
+  --pkcs12 "$ca/signer.p12" --password-file "$work/open-password.txt"
+# The trust anchor: the root alone.
+cat "$ca/intermediate.crt" "$ca/ca.crt" >"$work/two-certificates.pem"
+keeps_earlier "a trust anchor that holds an intermediate too" "must hold one self-signed root certificate" \
+  "${signing[@]}" --trust-anchor "$work/two-certificates.pem"
+# Signatures that Windows would reject, found before anything is written.
+keeps_earlier "a certificate whose extended key usage is serverAuth only" \
+  "the signature of ${executables[0]} does not verify: the signing certificate is not for code signing" \
+  --pkcs12 "$ca/server.p12" --password-file "$ca/password.txt"
+keeps_earlier "a signature whose chain lacks the intermediate" \
+  "the signature of ${executables[0]} does not verify: its certificate chain does not reach the trust anchor" \
+  --pkcs12 "$ca/no-intermediate.p12" --password-file "$ca/password.txt"
+keeps_earlier "a signature checked against another root" \
+  "the signature of ${executables[0]} does not verify" \
+  "${signing[@]}" --trust-anchor "$ca/other-ca.crt"
+keeps_earlier "a time stamp checked against a root that did not issue it" \
+  "the time stamp of ${executables[0]} does not verify" \
+  "${signing[@]}" --timestamp-url "$timestamp_url" --timestamp-trust-anchor "$ca/other-ca.crt"
+# A failure on the last file the release signs, its MSI: the files signed before it were signed
+# into files of their own, which go with the rest.
+failing_on_msi=$work/osslsigncode-failing-on-msi
+printf '#!/bin/sh\n[ "$1" = sign ] && case "$*" in *.msi*) echo "injected failure" >&2; exit 1 ;; esac\nexec "%s" "$@"\n' \
+  "$recorder" >"$failing_on_msi"
+chmod +x "$failing_on_msi"
+OSSLSIGNCODE=$failing_on_msi keeps_earlier "signing that fails on its last file, the MSI" \
+  "signing the MSI failed" "${signing[@]}"
+
 # Failing while signing, after the build.
 ! (exec 3<>/dev/tcp/127.0.0.1/9) 2>/dev/null || { echo "something listens on port 9" >&2; exit 1; }
-keeps_earlier "a wrong password" "signing ${executables[0]} failed: the password does not open" \
+keeps_earlier "a wrong password" "the password in $work/wrong-password.txt does not open the PKCS#12 file" \
   --pkcs12 "$ca/signer.p12" --password-file "$work/wrong-password.txt"
 keeps_earlier "an unreachable time-stamp server" \
   "signing ${executables[0]} failed: no time stamp from http://127.0.0.1:9/" \
@@ -382,5 +436,102 @@ keeps_earlier "a URI that names no key" \
 keeps_earlier "a file that is no PKCS#11 module" \
   "signing ${executables[0]} failed: cannot load $ca/ca.crt as a PKCS#11 module" \
   --pkcs11-module "$ca/ca.crt" --pkcs11-key "$token_key" --pkcs11-cert "$token_cert" --pin-file "$token_pin"
+
+# sign-files.sh itself: a failure on the last of several files leaves every one of them as it was.
+begin_case "signing that fails on the last of several files changes none of them"
+mkdir "$work/three"
+cp "$work/a/${executables[0]}" "$work/three/first.exe"
+cp "$work/a/${executables[1]}" "$work/three/second.exe"
+cp "$work/a/$msi" "$work/three/last.msi"
+cp -R "$work/three" "$work/three-before"
+! OSSLSIGNCODE=$failing_on_msi bash packaging/sign-files.sh "${signing[@]}" \
+  "$work/three/first.exe" "$work/three/second.exe" "$work/three/last.msi" 2>"$work/sign.err" ||
+  fail "signing succeeded"
+grep -qF "signing last.msi failed" "$work/sign.err" || fail "no word of last.msi: $(cat "$work/sign.err")"
+diff -r "$work/three-before" "$work/three" >&2 || fail "the files, or what is beside them, changed"
+
+begin_case "no password or PIN reaches osslsigncode's arguments or any message"
+[ -s "$work/osslsigncode-arguments" ] || fail "no osslsigncode run was recorded"
+for secret in "$(head -n1 "$ca/password.txt")" "$(head -n1 "$token_pin")"; do
+  ! grep -qF -- "$secret" "$work/osslsigncode-arguments" || fail "a secret is in osslsigncode's arguments"
+  ! grep -qF -- "$secret" "$work/all-messages" || fail "a secret is in a message"
+done
+
+# The tools that shaped the bytes, as dpkg has them on this machine, named in the build
+# information and in the SBOM.
+begin_case "the build information names the commit and each tool's Debian version, and the SBOM the same tools"
+info=$work/c/staged-package-removal-$version.buildinfo
+grep -qx "Commit: $commit" "$info" || fail "no commit: $(cat "$info")"
+for tool in x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-ld wixl cmake ninja zip osslsigncode; do
+  file=$(realpath "$(command -v "$tool")")
+  package=$(dpkg-query -S "$file" | head -n1 | cut -d: -f1)
+  grep -qx " $package $(dpkg-query -W -f='${Version}' "$package") $file" "$info" ||
+    fail "$tool ($file, $package) is not named with its version"
+done
+for package in libmsi0 libgcab-1.0-0 gir1.2-libmsi-1.0 python3-gi mingw-w64-x86-64-dev; do
+  grep -q "^ $package $(dpkg-query -W -f='${Version}' "$package")\b" "$info" || fail "no $package"
+done
+grep -q " osslsigncode " "$work/a/staged-package-removal-$version.buildinfo" &&
+  fail "the unsigned release names osslsigncode, which wrote none of its bytes"
+tools=$(/usr/bin/python3 -c 'import json, sys
+for tool in json.load(open(sys.argv[1]))["metadata"]["tools"]["components"]:
+    print(tool["name"], tool["version"])' "$work/c/$sbom" | sort)
+[ "$tools" = "$(sed -n '/^Tools:$/,/^[^ ]/{/^ /p}' "$info" | awk '{ print $1, $2 }' | sort -u)" ] ||
+  fail "the SBOM's tools: $tools"
+
+# verify-release.sh: a published release against what its commit builds.
+verify() {  # verify EXPECTED_STATUS RELEASE [OPTIONS...]: verify-release.sh's output in $work/verify.out
+  local expected=$1 status=0
+  shift
+  limited 900 bash scripts/verify-release.sh "$@" >"$work/verify.out" 2>&1 || status=$?
+  [ "$status" = "$expected" ] || fail "verify-release exited $status, expected $expected: $(cat "$work/verify.out")"
+}
+begin_case "verify-release: a signed, time-stamped release of HEAD is its rebuild, and its signatures verify"
+verify 0 --trust-anchor "$ca/ca.crt" "$work/c"
+grep -q "signatures: 6 verified against $ca/ca.crt" "$work/verify.out" || fail "$(cat "$work/verify.out")"
+[ "$(grep -c ': same$' "$work/verify.out")" = "$(($(wc -l <"$work/c/SHA256SUMS") + 1))" ] ||
+  fail "not every file is the same: $(cat "$work/verify.out")"
+begin_case "verify-release: without a trust anchor it names the signer and checks no signature"
+verify 0 "$work/c"
+grep -q "signed by CN = Throw-away code signer; the signature was not checked" "$work/verify.out" ||
+  fail "$(cat "$work/verify.out")"
+begin_case "verify-release: an unsigned release of HEAD is its rebuild"
+verify 0 --trust-anchor "$ca/ca.crt" "$work/a"
+
+flip_byte() {  # flip_byte FILE OFFSET, then SHA256SUMS in FILE's release fixed up to match
+  local byte dir
+  byte=$(od -An -t u1 -j "$2" -N 1 "$1" | tr -d ' ')
+  printf "$(printf '\\%03o' $((byte ^ 0xFF)))" | dd of="$1" bs=1 seek="$2" count=1 conv=notrunc status=none
+  dir=$(dirname "$1")
+  (cd "$dir" && sed -i "s|^[0-9a-f]*  $(basename "$1")\$|$(sha256sum "$(basename "$1")" | cut -d' ' -f1)  $(basename "$1")|" SHA256SUMS)
+}
+begin_case "verify-release: a release with one byte of code changed differs, and says which file"
+cp -R "$work/c" "$work/code-changed"
+text=$(x86_64-w64-mingw32-objdump -h "$work/c/${executables[0]}" | awk '$2 == ".text" { print $6 }')
+flip_byte "$work/code-changed/${executables[0]}" $((0x$text + 16))
+verify 1 --trust-anchor "$ca/ca.crt" "$work/code-changed"
+grep -q "^  ${executables[0]}: differs (Authenticode hash" "$work/verify.out" || fail "$(cat "$work/verify.out")"
+begin_case "verify-release: a release with one byte of a signature changed does not verify"
+cp -R "$work/c" "$work/signature-changed"
+size=$(stat -c %s "$work/c/${executables[0]}")
+flip_byte "$work/signature-changed/${executables[0]}" $((size - 700))
+verify 1 --trust-anchor "$ca/ca.crt" "$work/signature-changed"
+grep -q "signatures: they do not verify" "$work/verify.out" || fail "$(cat "$work/verify.out")"
+
+# A release that names HEAD but carries a removal built from another source, signed as HEAD's.
+begin_case "verify-release: a signed release whose removal was built from a changed source differs"
+git clone -q "$PWD" "$work/changed"
+git -C "$work/changed" checkout -q "$commit"
+sed -i 's/"Tamrix_Vessa_Driver_Name"/"Tamrix_Vessa_Driver_Nane"/' "$work/changed/src/removal/removal_rules.cc"
+! git -C "$work/changed" diff --quiet || fail "the source was not changed"
+(cd "$work/changed" && SOURCE_DATE_EPOCH=$(git log -1 --format=%ct "$commit") &&
+  export SOURCE_DATE_EPOCH && cmake --preset windows-x64 -DSPR_BUILD_TESTS=OFF >/dev/null &&
+  cmake --build --preset windows-x64 --target staged-package-removal staged-package-check >/dev/null) ||
+  fail "the changed source did not build"
+OSSLSIGNCODE=$recorder limited 900 bash scripts/release.sh --windows-build "$work/changed/build/windows-x64" \
+  --output "$work/from-changed" "${signing[@]}" >"$work/release.log" 2>&1 || fail "$(cat "$work/release.log")"
+verify 1 --trust-anchor "$ca/ca.crt" "$work/from-changed"
+grep -q "^  ${executables[0]}: differs" "$work/verify.out" || fail "$(cat "$work/verify.out")"
+grep -q "^  ${executables[1]}: same" "$work/verify.out" || fail "$(cat "$work/verify.out")"
 
 end_suite release
