@@ -10,6 +10,8 @@
 # osslsigncode attaches it to the rebuilt file. So what of a published file osslsigncode ever
 # reads is its signature, on a file this machine built.
 #
+# Prints each PATH whose signature it copied.
+#
 # usage: copy-signatures.sh FROM TO PATH...
 set -euo pipefail
 export LC_ALL=C
@@ -34,6 +36,7 @@ attach() {  # attach SIGNATURE FILE: osslsigncode puts the PKCS#7 SIGNATURE onto
   "$osslsigncode" attach-signature -sigin "$1" -in "$2" -out "$work/attached" >"$work/said" 2>&1 || true
   [ -s "$work/attached" ] || { cat "$work/said" >&2; die "osslsigncode could not attach the signature to $2"; }
   mv -f "$work/attached" "$2"
+  echo "$path"
 }
 
 # The line that starts a PowerShell script's signature block, which osslsigncode appends to the
@@ -74,6 +77,7 @@ for path in "$@"; do
         tail -c +$((offset + 1)) "$signed" >"$work/block"
         cat "$target" "$work/block" >"$work/attached"
         mv -f "$work/attached" "$target"
+        echo "$path"
       fi
       ;;
     *) die "$path: no signature of this type of file is known here" ;;

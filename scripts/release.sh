@@ -154,11 +154,11 @@ done <<<"$rows"
 # Whether osslsigncode wrote any byte of the release, for the build information.
 signer=""
 copy_signatures() {  # copy_signatures TO PATH...: the signatures of --signatures-from's files
-  local to=$1
+  local to=$1 copied
   shift
-  bash "$src/packaging/copy-signatures.sh" "$signatures_from" "$to" "$@" ||
+  copied=$(bash "$src/packaging/copy-signatures.sh" "$signatures_from" "$to" "$@") ||
     die "the signatures of $signatures_from could not be copied; nothing was released"
-  signer=osslsigncode
+  [ -z "$copied" ] || signer=osslsigncode
 }
 if ((${#sign[@]})); then
   sign_files "${sign[@]}" "${signed[@]/#/$package/}" || die "signing failed; nothing was released"
