@@ -1,9 +1,19 @@
-# Detection script of an Intune Win32 app or a Configuration Manager application: the app is
-# "installed" when nothing is left to remove.
+# Detection script of an Intune Win32 app or a Configuration Manager application: "installed"
+# when nothing is left to remove. Writes to STDOUT only then, and never to STDERR, which an
+# agent may read as "not detected" whatever the exit code.
 # "WOW64 Implementation Details": ProgramW6432 is C:\Program Files in 32- and 64-bit processes.
-$check = Join-Path $env:ProgramW6432 'Staged Package Removal\staged-package-check.exe'
-& $check > $null 2> $null
-switch ($LASTEXITCODE) {
+$check = [System.IO.Path]::Combine("$env:ProgramW6432", 'Staged Package Removal', 'staged-package-check.exe')
+$start = New-Object System.Diagnostics.ProcessStartInfo
+$start.FileName = $check
+$start.UseShellExecute = $false
+$start.RedirectStandardOutput = $true
+$start.RedirectStandardError = $true
+# A check that cannot start is not "installed": nothing written, exit 1.
+try { $process = [System.Diagnostics.Process]::Start($start) } catch { exit 1 }
+$null = $process.StandardError.ReadToEndAsync()
+$null = $process.StandardOutput.ReadToEnd()
+$process.WaitForExit()
+switch ($process.ExitCode) {
   # "Add, assign, and monitor a Win32 app in Microsoft Intune": detected when the script
   # returns exit code 0 and writes a string to STDOUT.
   # "Create applications in Configuration Manager": exit 0 with STDOUT is installed.
