@@ -2,8 +2,10 @@
 # Builds every target and runs every test: the Windows executable's suites under Wine, the Linux
 # build's (which compare the stand-in with Wine, so they come second), the same again under
 # AddressSanitizer and UndefinedBehaviorSanitizer, the Windows Installer package under Wine's
-# msiexec, the release of HEAD (built twice and compared byte for byte, signed and verified, and
-# failing to sign), and a short run of each fuzzer.
+# msiexec, the deployment scripts under PowerShell (Pester), the release of HEAD (built in two
+# clones and compared byte for byte, signed and verified, failing to sign, checked against its
+# source by verify-release.sh), and a short run of each fuzzer. The MSI, deployment-script and
+# release suites package the windows-x64 build made here rather than building their own.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -31,6 +33,9 @@ done
 
 echo "== msi"
 bash tests/release/msi_test.sh build/windows-x64
+
+echo "== deployment scripts"
+bash tests/deploy/run.sh build/windows-x64
 
 echo "== release"
 bash tests/release/release_test.sh build/windows-x64

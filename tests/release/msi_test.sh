@@ -193,7 +193,9 @@ packaged_paths=$(rows "$work/older.msi" File | awk -F'\t' -v dir="$install_dir" 
 script_paths=()
 for script in packaging/deploy/*.ps1; do
   ! LC_ALL=C grep -q '[^ -~'$'\r''	]' "$script" || fail "$script is not ASCII"
-  named=$(LC_ALL=C grep -o "\$env:ProgramW6432 '[^']*'" "$script" | sed "s/.* '\(.*\)'/\1/")
+  # Each path is [System.IO.Path]::Combine("$env:ProgramW6432", 'folder', 'file').
+  named=$(LC_ALL=C grep -o "Combine(\"\$env:ProgramW6432\", '[^']*', '[^']*')" "$script" |
+    sed "s/.*, '\(.*\)', '\(.*\)')/\1\\\\\2/")
   [ -n "$named" ] || fail "$script names no path under \$env:ProgramW6432"
   while IFS= read -r path; do
     [ -n "$path" ] || continue
