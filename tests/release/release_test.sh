@@ -406,6 +406,9 @@ keeps_earlier "a certificate whose extended key usage is serverAuth only" \
 keeps_earlier "a signature whose chain lacks the intermediate" \
   "the signature of ${executables[0]} does not verify: its certificate chain does not reach the trust anchor" \
   --pkcs12 "$ca/no-intermediate.p12" --password-file "$ca/password.txt"
+keeps_earlier "a certificate that has expired, and no time stamp" \
+  "the signature of ${executables[0]} does not verify: a certificate of the chain is outside its validity period" \
+  --pkcs12 "$ca/expired.p12" --password-file "$ca/password.txt"
 keeps_earlier "a signature checked against another root" \
   "the signature of ${executables[0]} does not verify" \
   "${signing[@]}" --trust-anchor "$ca/other-ca.crt"

@@ -9,6 +9,7 @@
 #   server.p12     the same, but for a certificate whose extended key usage is serverAuth only
 #   no-intermediate.p12
 #                  the code-signing certificate with the root but without the intermediate
+#   expired.p12    a code-signing certificate that expired a day before it was issued
 #   password.txt   the .p12 files' password and a newline, readable by its owner alone
 #   tsa.cnf        an `openssl ts -reply` configuration that signs with a time-stamping
 #                  certificate of the root (tsa.crt, tsa.key), for timestamp_server.py
@@ -39,6 +40,10 @@ make_throwaway_ca() {
     -passout "file:$dir/password.txt" -out "$dir/server.p12"
   openssl pkcs12 -export -inkey "$dir/signer.key" -in "$dir/signer.crt" -certfile "$dir/ca.crt" \
     -passout "file:$dir/password.txt" -out "$dir/no-intermediate.p12"
+  openssl x509 -req -days -1 -in "$dir/signer.csr" -CA "$dir/intermediate.crt" \
+    -CAkey "$dir/intermediate.key" -CAcreateserial -extfile "$dir/signer.ext" -out "$dir/expired.crt" 2>/dev/null
+  openssl pkcs12 -export -inkey "$dir/signer.key" -in "$dir/expired.crt" -certfile "$dir/chain.pem" \
+    -passout "file:$dir/password.txt" -out "$dir/expired.p12"
 
   issue_from "$dir" ca tsa "Throw-away time-stamp server" critical,timeStamping
   echo 01 >"$dir/tsa.serial"
