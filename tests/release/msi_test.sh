@@ -260,6 +260,18 @@ products_of_upgrade_code() {  # one packed product code a line
     tr -d '\r' | awk '$2 == "REG_SZ" { print $1 }'
 }
 
+installs() {  # installs PACKAGE [OPTION...]: msiexec /i $work/PACKAGE.msi /qn must exit 0
+  local package=$1 code
+  shift
+  code=$(msiexec_code /i "$(winepath -w "$work/$package.msi")" /qn "$@")
+  [ "$code" = 0 ] || fail "msiexec /i $package: exit code $code"
+}
+only_product() {  # only_product PRODUCT_CODE: the one product registered, and its upgrade code's
+  [ "$(registered)" = "$1" ] || fail "registered: $(registered)"
+  [ "$(products_of_upgrade_code)" = "$(packed "$1")" ] ||
+    fail "products of the upgrade code: $(products_of_upgrade_code)"
+}
+
 # A staged machine: one INF that rule 1 takes and one that no rule takes, each also where Wine 8's
 # listing looks (tests/support/wine_listing.h).
 stage_machine() {
@@ -283,8 +295,7 @@ installed_program() {  # installed_program EXE: runs it from the install folder;
 
 begin_case "install /qn puts both programs under Program Files and registers the product"
 fresh_prefix install
-code=$(msiexec_code /i "$(winepath -w "$work/older.msi")" /qn)
-[ "$code" = 0 ] || fail "msiexec /i: exit code $code"
+installs older
 installed_files_are "$work/older"
 for file in "$work/older/"*; do
   [ ! -f "$work/release/$(basename "$file")" ] || cmp -s "$file" "$work/release/$(basename "$file")" ||
@@ -312,14 +323,10 @@ installed_program staged-package-check.exe
 
 begin_case "a higher version over the first leaves one product and the newer files"
 fresh_prefix upgrade
-code=$(msiexec_code /i "$(winepath -w "$work/older.msi")" /qn)
-[ "$code" = 0 ] || fail "msiexec /i older: exit code $code"
-code=$(msiexec_code /i "$(winepath -w "$work/newer.msi")" /qn)
-[ "$code" = 0 ] || fail "msiexec /i newer: exit code $code"
+installs older
+installs newer
 installed_files_are "$work/newer"
-[ "$(registered)" = "$newer_code" ] || fail "registered: $(registered)"
-[ "$(products_of_upgrade_code)" = "$(packed "$newer_code")" ] ||
-  fail "products of the upgrade code: $(products_of_upgrade_code)"
+only_product "$newer_code"
 
 # Wine's msiexec writes the launch condition's message to no log under /qn, so
 # the message is checked in the table above, and here that the refusal is the downgrade
@@ -328,8 +335,7 @@ installed_files_are "$work/newer"
 # Windows writes 3 for an unrecoverable error, "Logging of Action Return Values").
 begin_case "an older version over a newer one is refused and changes nothing"
 fresh_prefix downgrade
-code=$(msiexec_code /i "$(winepath -w "$work/newer.msi")" /qn)
-[ "$code" = 0 ] || fail "msiexec /i newer: exit code $code"
+installs newer
 code=$(msiexec_code /i "$(winepath -w "$work/older.msi")" /qn /l*v "$(winepath -w "$work/downgrade.log")")
 [ "$code" = 1603 ] || fail "msiexec /i older: exit code $code, expected 1603 (ERROR_INSTALL_FAILURE)"
 grep -q "^Property(S): WIX_DOWNGRADE_DETECTED = $newer_code" "$work/downgrade.log" ||
@@ -348,35 +354,27 @@ installed_files_are "$work/newer"
 # the unsigned ones, are the ones on disk afterwards.
 begin_case "the signed release of a commit over its unsigned pilot leaves one product and the signed files"
 fresh_prefix same-version
-code=$(msiexec_code /i "$(winepath -w "$work/older.msi")" /qn)
-[ "$code" = 0 ] || fail "msiexec /i unsigned: exit code $code"
-code=$(msiexec_code /i "$(winepath -w "$work/signed.msi")" /qn)
-[ "$code" = 0 ] || fail "msiexec /i signed: exit code $code"
+installs older
+installs signed
 installed_files_are "$work/signed"
 for exe in "$installed/"*.exe; do
   cmp -s "$exe" "$work/signed-release/$(basename "$exe")" || fail "$(basename "$exe") is not the signed one"
 done
-[ "$(registered)" = "$signed_code" ] || fail "registered: $(registered)"
-[ "$(products_of_upgrade_code)" = "$(packed "$signed_code")" ] ||
-  fail "products of the upgrade code: $(products_of_upgrade_code)"
+only_product "$signed_code"
 
 begin_case "the same package installed twice exits 0 and changes nothing"
 fresh_prefix twice
-code=$(msiexec_code /i "$(winepath -w "$work/older.msi")" /qn)
-[ "$code" = 0 ] || fail "msiexec /i: exit code $code"
+installs older
 before=$(cd "$installed" && stat -c '%n %s %Y' -- *)
-code=$(msiexec_code /i "$(winepath -w "$work/older.msi")" /qn)
-[ "$code" = 0 ] || fail "msiexec /i again: exit code $code"
+installs older
 [ "$(cd "$installed" && stat -c '%n %s %Y' -- *)" = "$before" ] || fail "the files changed"
 installed_files_are "$work/older"
-[ "$(registered)" = "$older_code" ] || fail "registered: $(registered)"
+only_product "$older_code"
 
 # INSTALLDIR was the folder's Id before it became private; the folder's own Id is tried too.
 begin_case "the install folder cannot be moved from the command line"
 fresh_prefix folder
-code=$(msiexec_code /i "$(winepath -w "$work/older.msi")" /qn 'INSTALLDIR=C:\Tools' \
-  "$install_folder=C:\Tools" 'TARGETDIR=C:\Tools')
-[ "$code" = 0 ] || fail "msiexec /i: exit code $code"
+installs older 'INSTALLDIR=C:\Tools' "$install_folder=C:\Tools" 'TARGETDIR=C:\Tools'
 installed_files_are "$work/older"
 [ ! -e "$WINEPREFIX/drive_c/Tools" ] || fail "C:\Tools holds: $(ls -R "$WINEPREFIX/drive_c/Tools")"
 
@@ -408,16 +406,14 @@ for exe in "$work/older/"*.exe; do
   [ "$(version_resource "$installed/$(basename "$exe")")" = "0.9.0.0 1033" ] || fail "the copy is not 0.9.0.0"
 done
 touch -d '+1 day' "$installed/staged-package-check.exe"
-code=$(msiexec_code /i "$(winepath -w "$work/older.msi")" /qn)
-[ "$code" = 0 ] || fail "msiexec /i: exit code $code"
+installs older
 installed_files_are "$work/older"
 
 uninstalled_by() {  # uninstalled_by HOW WHAT: /x WHAT (a package or a product code)
   local how=$1 what=$2 code
   begin_case "/x $how removes the files and the registration"
   fresh_prefix "uninstall-${how// /-}"
-  code=$(msiexec_code /i "$(winepath -w "$work/older.msi")" /qn)
-  [ "$code" = 0 ] || fail "msiexec /i: exit code $code"
+  installs older
   [ "$(registered)" = "$older_code" ] || fail "not installed: $(registered)"
   code=$(msiexec_code /x "$what" /qn)
   [ "$code" = 0 ] || fail "msiexec /x: exit code $code"
