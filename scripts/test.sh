@@ -9,7 +9,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+# Each part says how long it took, so that a slow one shows in CI's log.
+took() { echo "== $1 took $SECONDS s"; SECONDS=0; }
+SECONDS=0
 bash scripts/setup.sh
+took setup
 
 # A test that finds no corpus, no Windows build or no Wine fails here instead of skipping.
 export SPR_NO_SKIPS=1
@@ -29,16 +33,21 @@ for preset in windows-x64 host host-asan; do
       fi
     done
   fi
+  took "$preset"
 done
 
 echo "== msi"
 bash tests/release/msi_test.sh build/windows-x64
+took msi
 
 echo "== deployment scripts"
 bash tests/deploy/run.sh build/windows-x64
+took "deployment scripts"
 
 echo "== release"
 bash tests/release/release_test.sh build/windows-x64
+took release
 
 echo "== fuzz"
 bash scripts/fuzz.sh "${SPR_FUZZ_SECONDS:-60}"
+took fuzz
