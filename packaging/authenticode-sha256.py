@@ -16,7 +16,8 @@ usage: authenticode-sha256.py PE_FILE...
        authenticode-sha256.py --signature PE_FILE >SIGNATURE.der
 The second form writes the file's signature, the PKCS#7 SignedData of its first certificate
 table entry, and exits 1 with nothing written for an unsigned file (copy-signatures.sh moves a
-signature onto a rebuilt file this way).
+signature onto a rebuilt file this way). A file that is no PE image Windows would load is an
+error: status 2, and a message.
 """
 import hashlib
 import os
@@ -89,6 +90,12 @@ def image_hash(data):
 WIN_CERT_REVISION_2_0, WIN_CERT_TYPE_PKCS_SIGNED_DATA = 0x0200, 0x0002
 
 
+def fail(message):
+    """Status 2: 1 is --signature's "unsigned"."""
+    print(f"authenticode-sha256: {message}", file=sys.stderr)
+    sys.exit(2)
+
+
 def signature(data):
     """The PKCS#7 SignedData of the first certificate table entry, or None if unsigned."""
     image_hash(data)  # the same checks of the headers and the certificate table's place
@@ -111,21 +118,24 @@ def main(paths):
         try:
             found = signature(data)
         except NotAnImage as error:
-            sys.exit(f"authenticode-sha256: {paths[1]}: not a PE image Windows would load: {error}")
+            fail(f"{paths[1]}: not a PE image Windows would load: {error}")
         if found is None:
             sys.exit(1)
         sys.stdout.buffer.write(found)
         return
     if not paths:
-        sys.exit("usage: authenticode-sha256.py PE_FILE...")
+        fail("usage: authenticode-sha256.py PE_FILE...")
     for path in paths:
         with open(path, "rb") as file:
             data = file.read()
         try:
             print(f"{image_hash(data)}  {os.path.basename(path)}")
         except NotAnImage as error:
-            sys.exit(f"authenticode-sha256: {path}: not a PE image Windows would load: {error}")
+            fail(f"{path}: not a PE image Windows would load: {error}")
 
 
 if __name__ == "__main__":
-    main(sys.argv[1:])
+    try:
+        main(sys.argv[1:])
+    except OSError as error:
+        fail(str(error))

@@ -35,27 +35,31 @@ shared_library() {  # shared_library PROGRAM NAME: the file of library NAME that
 
 # What each stage runs: the cross compiler and what it runs (CMake's toolchain file names the
 # compilers), the build system, the MSI's builder and its libraries, the Python that finishes the
-# MSI, writes the hashes and the SBOM, and the zip.
-compiler=$(path_of x86_64-w64-mingw32-g++-posix)
+# MSI, writes the hashes and the SBOM, and the zip. One at a time, so that a lookup that fails
+# stops here.
+files=()
+used() {  # used FILE: FILE, links followed, is one the build ran
+  [ -n "$1" ] || die "a file the build runs was not found"
+  files+=("$(realpath -- "$1")")
+}
+compiler=x86_64-w64-mingw32-g++-posix
+used "$(path_of "$compiler")"
+used "$("$compiler" -print-prog-name=cc1plus)"
+used "$(command -v "$("$compiler" -print-prog-name=as)")"
+used "$(command -v "$("$compiler" -print-prog-name=ld)")"
+used "$(path_of x86_64-w64-mingw32-windres)"
+used "$(path_of cmake)"
+used "$(path_of ninja)"
 wixl=$(path_of wixl)
-files=(
-  "$compiler"
-  "$(realpath -- "$(x86_64-w64-mingw32-g++-posix -print-prog-name=cc1plus)")"
-  "$(realpath -- "$(command -v "$(x86_64-w64-mingw32-g++-posix -print-prog-name=as)")")"
-  "$(realpath -- "$(command -v "$(x86_64-w64-mingw32-g++-posix -print-prog-name=ld)")")"
-  "$(path_of x86_64-w64-mingw32-windres)"
-  "$(path_of cmake)"
-  "$(path_of ninja)"
-  "$wixl"
-  "$(shared_library "$wixl" libmsi.so.0)"
-  "$(shared_library "$wixl" libgcab-1.0.so.0)"
-  "$(realpath -- /usr/bin/python3)"
-  "$(/usr/bin/python3 -c 'import gi; print(gi.__file__)')"
-  "$(/usr/bin/python3 -c 'import gi; gi.require_version("Libmsi", "1.0"); from gi.repository import Libmsi
+used "$wixl"
+used "$(shared_library "$wixl" libmsi.so.0)"
+used "$(shared_library "$wixl" libgcab-1.0.so.0)"
+used /usr/bin/python3
+used "$(/usr/bin/python3 -c 'import gi; print(gi.__file__)')"
+used "$(/usr/bin/python3 -c 'import gi; gi.require_version("Libmsi", "1.0"); from gi.repository import Libmsi
 print(gi.Repository.get_default().get_typelib_path("Libmsi"))')"
-  "$(path_of zip)"
-)
-[ -z "$signer" ] || files+=("$(path_of osslsigncode)")
+used "$(path_of zip)"
+[ -z "$signer" ] || used "$(path_of osslsigncode)"
 
 echo "Format: staged-package-removal build information 1"
 echo "Source: staged-package-removal"
@@ -63,7 +67,7 @@ echo "Version: $version"
 echo "Commit: $commit"
 echo "Source-Date-Epoch: ${SOURCE_DATE_EPOCH:?}"
 echo "Build-Architecture: $(dpkg --print-architecture)"
-echo "Build-Distribution: $(. /etc/os-release && echo "$PRETTY_NAME"), $(cat /etc/debian_version)"
+echo "Build-Distribution: $(. /etc/os-release && echo "$PRETTY_NAME")"
 echo "Tools:"
 for file in "${files[@]}"; do
   package=$(dpkg-query -S -- "$file" 2>/dev/null | head -n1 | sed 's/[:,].*//') ||

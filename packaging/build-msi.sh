@@ -10,10 +10,11 @@
 # of one product code that differ (it refuses the second with 1638, ERROR_PRODUCT_VERSION), and a
 # package of the same version replaces the installed one as a major upgrade does:
 # - both are name-based UUIDs (version 5, SHA-1) in the UpgradeCode's namespace, of "ProductCode"
-#   and "PackageCode" with the version and the SHA-256 of everything that makes the package: each
-#   file packaged, the .wxs, the component group written from the list, and the two scripts that
-#   build it. The same MSI built twice is one product; a signed release and its unsigned pilot,
-#   or a rebuild from another commit, are two.
+#   and "PackageCode" with the version and everything that makes the package: the SHA-256 of each
+#   file packaged, of the .wxs, of the component group written from the list and of the two
+#   scripts that build it, the Debian versions of wixl, libmsi and libgcab, and the source date.
+#   The same MSI built twice is one product; a signed release and its unsigned pilot, or a
+#   rebuild from another commit, are two.
 # - wixl writes a random package code and the build time into the summary information, and the
 #   cabinet keeps each file's time: the files are packaged with the time SOURCE_DATE_EPOCH (UTC),
 #   and finish-msi.py writes the summary's package code and times.
@@ -73,10 +74,13 @@ touch -d "@$SOURCE_DATE_EPOCH" "$work/payload/"*
 
 upgrade_code=$(sed -n 's/.*UpgradeCode="\([0-9A-Fa-f-]*\)".*/\1/p' "$source_file")
 [ -n "$upgrade_code" ] || die "no UpgradeCode in $source_file"
-# Everything that makes the package, each by its SHA-256.
+# Everything that makes the package: each input by its SHA-256, the tools that write it by their
+# Debian versions, and the date its files and summary carry.
 inputs=$( (cd "$work/payload" && sha256sum -- "${files[@]}") &&
   (cd "$work" && sha256sum shipped.wxs) &&
-  (cd "$here" && sha256sum staged-package-removal.wxs build-msi.sh finish-msi.py))
+  (cd "$here" && sha256sum staged-package-removal.wxs build-msi.sh finish-msi.py) &&
+  dpkg-query -W -f='${Package} ${Version}\n' wixl libmsi0 libgcab-1.0-0 gir1.2-libmsi-1.0 &&
+  echo "SOURCE_DATE_EPOCH $SOURCE_DATE_EPOCH")
 code() {  # code NAME: the name-based UUID of NAME in the UpgradeCode's namespace, braced
   "$python" -c 'import sys, uuid; print("{%s}" % str(uuid.uuid5(uuid.UUID(sys.argv[1]), sys.argv[2])).upper())' \
     "$upgrade_code" "$1"

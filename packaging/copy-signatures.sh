@@ -4,11 +4,10 @@
 # release take a published release's signatures this way: when the published files are this
 # build plus their signatures, the results are the same bytes.
 #
-# The published files are never handed to osslsigncode: each signature is taken out by a reader
-# of this project's (the PE certificate table by authenticode-sha256.py, an MSI's
+# osslsigncode never parses a published file's PE image or MSI: each signature is taken out by a
+# reader of this project's (the PE certificate table by authenticode-sha256.py, an MSI's
 # \005DigitalSignature stream by libmsi's msiinfo, a script's signature block as text), and
-# osslsigncode attaches it to the rebuilt file. So what of a published file osslsigncode ever
-# reads is its signature, on a file this machine built.
+# osslsigncode attaches it to the rebuilt file, parsing the signature itself.
 #
 # Prints each PATH whose signature it copied.
 #

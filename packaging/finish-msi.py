@@ -164,7 +164,10 @@ def main(msi, payload, package_code, epoch):
         path = os.path.join(payload, file_name.split("|")[-1])
         try:
             version, language = file_version(path)
-        except NoVersion:
+        except NoVersion as error:
+            # A program without a version resource is a build gone wrong, not an unversioned file.
+            if path.lower().endswith((".exe", ".dll")):
+                sys.exit(f"finish-msi: {path}: {error}")
             continue
         run(database, "UPDATE `File` SET `Version` = ?, `Language` = ? WHERE `File` = ?",
             version, language, file_id)

@@ -77,21 +77,20 @@ done
 osslsigncode=${OSSLSIGNCODE:-osslsigncode}
 command -v "$osslsigncode" >/dev/null || die "osslsigncode is not installed (bash scripts/setup.sh)"
 work=$(mktemp -d "${TMPDIR:-/tmp}/spr-sign.XXXXXX")
-# Each file is signed into one beside it, which keeps its extension: osslsigncode tells a script's
-# kind by its name.
-signing_of() {  # signing_of FILE
-  local name=${1##*/}
-  if [[ $name == ?*.* ]]; then echo "${1%.*}.signing.${name##*.}"; else echo "$1.signing"; fi
-}
-signing=()
-trap 'rm -rf "$work"; for file in "${signing[@]}"; do rm -f "$(signing_of "$file")"; done' EXIT
+# Each file is signed into a folder of this run's own beside it, under its own name: osslsigncode
+# tells a script's kind by its name, and the replacement is then a rename within one file system.
+declare -A signing_of=()
+trap 'rm -rf "$work" "${signing_of[@]%/*}"' EXIT
 
-secret_file() {  # secret_file FILE WHAT: readable, and by its owner alone
+secret_file() {  # secret_file FILE WHAT: readable, by its owner alone, who runs this; one line
   readable "$1" "$2"
   local mode
   mode=$(stat -L -c %a -- "$1")
   (((8#$mode & 8#077) == 0)) ||
     die "the $2 $1 may be read or written by others (mode $mode): chmod 600 it"
+  [ "$(stat -L -c %u -- "$1")" = "$(id -u)" ] || die "the $2 $1 belongs to another user"
+  # osslsigncode takes the whole file, OpenSSL the first line: they must be the same secret.
+  (($(wc -l <"$1") <= 1)) || die "the $2 $1 holds more than one line"
 }
 
 # certificates FILE: one file per PEM certificate in FILE, in $work/cert-N.pem; prints their paths.
@@ -138,11 +137,11 @@ else
       die "--pkcs11-module, --pkcs11-key, --pkcs11-cert and --pin-file go together"
     readable "$module" "PKCS#11 module"
     [[ $key_uri == pkcs11:* ]] || die "--pkcs11-key takes a pkcs11: URI (RFC 7512), not $key_uri"
-    # The URI is not repeated: it holds the PIN.
-    shopt -s nocasematch
-    [[ ! $key_uri =~ [\;?\&](pin-value|pin-source)= ]] ||
+    # Any attribute, in the path or the query, percent-encoded or not (RFC 7512); the URI is not
+    # repeated in the message, since it holds the PIN.
+    decoded=$(printf '%b' "$(sed 's/%\([0-9A-Fa-f][0-9A-Fa-f]\)/\\x\1/g' <<<"${key_uri,,}")")
+    [[ ! $decoded =~ (^pkcs11:|[\;?\&])(pin-value|pin-source)= ]] ||
       die "the --pkcs11-key URI carries a PIN (pin-value or pin-source): put the PIN in the --pin-file file instead"
-    shopt -u nocasematch
     readable "$cert" "certificate file"
     secret_file "$pin_file" "PIN file"
     cp "$cert" "$work/chain.pem"
@@ -165,6 +164,11 @@ else
   [ -z "$timestamp_url" ] || how+=", time-stamped"
 fi
 anchor_file "$trust_anchor" "trust anchor"
+# Which root the signatures are held to: without --trust-anchor, the key's own chain's, which
+# proves the chain whole, not that it is the organisation's.
+how+=", verified against $(openssl x509 -in "$trust_anchor" -noout -subject -nameopt RFC2253 |
+  sed 's/^subject=//') (SHA-256 $(openssl x509 -in "$trust_anchor" -noout -fingerprint -sha256 |
+  sed 's/.*=//'))"
 [ -z "$timestamp_anchor" ] || anchor_file "$timestamp_anchor" "time-stamp trust anchor"
 if [ "$mode" = check ]; then
   (($# == 0)) || die "unknown argument $1"
@@ -208,7 +212,10 @@ verify_file() {  # verify_file FILE NAME: dies unless FILE's signature verifies 
     sed 's/^/  | /' <<<"$said" | head -n 40 >&2
     return 1
   fi
-  if [ -n "$timestamp_url" ] && ! grep -q "Timestamp Server Signature verification: ok" <<<"$said"; then
+  # osslsigncode goes on at the current time when a time stamp does not verify: a time stamp that
+  # is there must verify, and one that was asked for must be there.
+  if grep -q "Timestamp Server Signature verification: failed" <<<"$said" ||
+     { [ -n "$timestamp_url" ] && ! grep -q "Timestamp Server Signature verification: ok" <<<"$said"; }; then
     echo "sign-files: the time stamp of $2 does not verify. osslsigncode said:" >&2
     sed 's/^/  | /' <<<"$said" | head -n 40 >&2
     return 1
@@ -225,17 +232,17 @@ fi
 
 for file in "$@"; do
   [ -f "$file" ] || die "no such file: $file"
+  [ -z "${signing_of[$file]:-}" ] || die "$file is named twice"
   options=("${key[@]}" -h sha256 -n "Staged Package Removal")
   [ -z "$timestamp_url" ] || options+=(-ts "$timestamp_url")
-  signing+=("$file")
-  if ! said=$("$osslsigncode" sign "${options[@]}" -in "$file" -out "$(signing_of "$file")" 2>&1); then
+  signing_of[$file]=$(mktemp -d "$(dirname "$file")/.signing.XXXXXX")/$(basename "$file")
+  if ! said=$("$osslsigncode" sign "${options[@]}" -in "$file" -out "${signing_of[$file]}" 2>&1); then
     echo "sign-files: signing $(basename "$file") failed: $(cause_of "$said"). osslsigncode said:" >&2
     sed 's/^/  | /' <<<"$said" >&2
     die "no file was changed"
   fi
 done
-for file in "${signing[@]}"; do
-  verify_file "$(signing_of "$file")" "$(basename "$file")" || die "no file was changed"
+for file in "$@"; do
+  verify_file "${signing_of[$file]}" "$(basename "$file")" || die "no file was changed"
 done
-for file in "${signing[@]}"; do mv -f "$(signing_of "$file")" "$file"; done
-signing=()
+for file in "$@"; do mv -f "${signing_of[$file]}" "$file"; done

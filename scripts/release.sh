@@ -77,11 +77,28 @@ done
 ((${#sign[@]} == 0)) && [ -z "$signatures_from" ] || command -v osslsigncode >/dev/null ||
   missing+=(osslsigncode)
 ((${#missing[@]} == 0)) || die "missing ${missing[*]} (bash scripts/setup.sh); nothing was released"
-# Only a directory that holds a release (or nothing) is ever replaced: --output may be mistyped.
-if [ -e "$output" ]; then
-  [ -d "$output" ] && { [ -f "$output/SHA256SUMS" ] || [ -z "$(ls -A "$output")" ]; } ||
-    die "will not replace $output: it is not an earlier release (no SHA256SUMS); nothing was released"
+# A run stopped between moving an earlier release aside and moving the new one in left it beside
+# the output directory: it goes back first.
+earlier=$output.earlier
+if [ -e "$earlier" ] && [ ! -e "$output" ]; then
+  mv "$earlier" "$output"
+  echo "release: note: put back the earlier release that a stopped run left in $earlier"
 fi
+# Only a directory that holds a release and nothing else (SHA256SUMS and the files it lists), or
+# nothing, is ever replaced: --output may be mistyped, or name a folder of other downloads.
+is_release() {  # is_release DIR
+  [ -f "$1/SHA256SUMS" ] &&
+    [ "$(cd "$1" && find . -type f -printf '%P\n' | sort)" = \
+      "$( (echo SHA256SUMS; sed -n 's/^[0-9a-f]\{64\}  //p' "$1/SHA256SUMS") | sort)" ]
+}
+if [ -e "$output" ]; then
+  [ -d "$output" ] && { [ -z "$(ls -A "$output")" ] || is_release "$output"; } ||
+    die "will not replace $output: it is not an earlier release (SHA256SUMS and the files it lists, nothing else); nothing was released"
+fi
+# A build of this commit's sources: it is packaged as this commit's, so it may hold no change that
+# is not committed.
+[ -z "$windows_build" ] || [ -z "$(git status --porcelain --untracked-files=no)" ] ||
+  die "--windows-build packages a build of the working tree, which has changes that are not committed; nothing was released"
 [ -z "$windows_build" ] || [ -f "$windows_build/project-version.txt" ] ||
   die "$windows_build is not a windows-x64 build (no project-version.txt); nothing was released"
 [ -z "$signatures_from" ] || ((${#sign[@]} == 0)) ||
@@ -91,7 +108,12 @@ fi
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/spr-release.XXXXXX")
 new=$output.partial
-trap 'rm -rf "$work" "$new"' EXIT
+# Whatever stops the run, the earlier release is where it was.
+cleanup() {
+  rm -rf "$work" "$new"
+  if [ -e "$earlier" ] && [ ! -e "$output" ]; then mv "$earlier" "$output"; fi
+}
+trap cleanup EXIT
 mkdir "$work/src" "$work/package" "$work/out"
 git archive --format=tar HEAD | tar -x -C "$work/src"
 src=$work/src
@@ -209,14 +231,10 @@ shipped=("$name.zip" "${beside[@]}" "$msi")
 
 # Complete: the new release goes beside the output directory, then takes its place.
 mkdir -p "$(dirname "$output")"
-earlier=$output.earlier
 rm -rf "$new" "$earlier"
 cp -R "$work/out" "$new"
 [ ! -e "$output" ] || mv "$output" "$earlier"
-if ! mv "$new" "$output"; then
-  [ ! -e "$earlier" ] || mv "$earlier" "$output"
-  die "could not move the new release into $output; the earlier one stays"
-fi
+mv "$new" "$output" || die "could not move the new release into $output; the earlier one stays"
 rm -rf "$earlier"
 
 echo "release: $name from commit $commit, $how, in $output:"

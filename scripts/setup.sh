@@ -2,8 +2,8 @@
 # Installs what the builds and tests need on Debian 12, once; safe to repeat:
 # - Debian's packages (apt-get), and osslsigncode 2.8 or later from bookworm-backports;
 # - under the git-ignored build/tools/, at the versions pinned in tests/tools/: CycloneDX's SBOM
-#   validator (npm; Node.js 20.18 or later), and, where the .NET SDK is installed, PowerShell (a
-#   .NET tool) and Pester (NuGet), which run the deployment scripts' suite.
+#   validator (npm; Node.js 20.18 or later), and, where the .NET 10 SDK is installed, PowerShell
+#   (a .NET tool) and Pester (NuGet), which run the deployment scripts' suite.
 # Every package comes through the sources this machine is configured with (apt's, npm's,
 # NuGet's), so that a mirror or a proxy keeps working; nothing here names a host.
 set -euo pipefail
@@ -92,13 +92,13 @@ if ! cmp -s tests/tools/cyclonedx/package-lock.json "$tools/cyclonedx/package-lo
   (cd "$tools/cyclonedx" && npm ci --no-audit --no-fund --loglevel=error >/dev/null)
 fi
 
-# PowerShell and Pester, for the suite that runs the deployment scripts. Without the .NET SDK
-# that suite is skipped, and says why (CI requires it).
-if ! command -v dotnet >/dev/null; then
-  echo "setup: no .NET SDK (dotnet): the deployment scripts' suite will be skipped"
+# PowerShell and Pester, for the suite that runs the deployment scripts. Without the .NET 10 SDK,
+# which PowerShell 7.6 runs on, that suite is skipped, and says why (CI requires it).
+if ! command -v dotnet >/dev/null || ! dotnet --list-sdks | grep -q '^10\.'; then
+  echo "setup: no .NET 10 SDK (dotnet): the deployment scripts' suite will be skipped"
   exit 0
 fi
-powershell_version=$(cat tests/tools/powershell.version)
+powershell_version=$(cat tests/tools/powershell/version)
 pwsh=$tools/powershell/pwsh
 if [ "$("$pwsh" -NoProfile -NonInteractive -Command '$PSVersionTable.PSVersion.ToString()' 2>/dev/null)" != \
      "$powershell_version" ]; then

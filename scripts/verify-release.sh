@@ -6,7 +6,8 @@
 #   - the executables: first their Authenticode hashes (packaging/authenticode-sha256.py: the
 #     image without its signature), then the whole file, which is then the rebuilt image with
 #     the published signature on it;
-#   - the deployment scripts: the script before its signature block, then the whole file;
+#   - the deployment scripts: the whole file, which is then the rebuilt script with the published
+#     signature block after it;
 #   - the MSI: the whole file, which holds the (signed) executables, the tables, the summary
 #     information and the signature; where it differs, each table (msiinfo export), the summary
 #     information and each file it carries are compared, to say where;
@@ -14,13 +15,19 @@
 #     file (the zip holds the signed files, the SBOM their hashes).
 # Where a file differs, diffoscope (the reproducible-builds project's comparer) says where.
 #
-# Signatures: with --trust-anchor ROOT.pem, each signature is verified against that root
-# (packaging/sign-files.sh --verify, with its time stamp if it has one) on the rebuilt file
-# carrying it, which is the published file when the two are the same; without it, the signer is
-# named and the signature is not checked. No osslsigncode reads a published file: the signatures
-# are taken out by this project's own readers (packaging/copy-signatures.sh), which matters while
-# Debian ships osslsigncode older than 2.13, whose fixed flaws could be exploited by a crafted
-# file.
+# A file in DIR that SHA256SUMS does not list differs too: a deployment tool packaging the folder
+# would take it along.
+#
+# Signatures: with --trust-anchor ROOT.pem, the release must be signed (every executable, script
+# and the MSI), and each signature is verified against that root (packaging/sign-files.sh
+# --verify; a time stamp that is there must verify too, against --timestamp-trust-anchor where the
+# time-stamp server has another root) on the rebuilt file carrying it, which is the published file
+# when the two are the same; without it, the signer is named and no signature is checked.
+# osslsigncode never parses a published file's PE image or MSI: the signatures are taken out by
+# this project's own readers (packaging/copy-signatures.sh) and attached to the rebuilt files. It
+# does parse the signatures, and verifies files whose bytes are the published ones once they are
+# found the same: this narrows what a crafted download can reach while Debian ships osslsigncode
+# older than 2.13 (whose fixed flaws could be exploited by a crafted file), it does not remove it.
 #
 # Exit status: 0 when every file is the same (and, with --trust-anchor, every signature
 # verifies); 1 when something differs or a signature does not verify; 2 when the release could
@@ -28,7 +35,7 @@
 # or when something differs and a tool's Debian version here is not the one the build
 # information names, so that the difference may be the tool's (each such tool is named).
 #
-# usage: bash scripts/verify-release.sh [--trust-anchor ROOT.pem] DIR
+# usage: bash scripts/verify-release.sh [--trust-anchor ROOT.pem [--timestamp-trust-anchor ROOT.pem]] DIR
 set -euo pipefail
 export LC_ALL=C
 caller=$PWD
@@ -40,12 +47,16 @@ cannot() {
   exit 2
 }
 
-anchor="" release=""
+anchor="" timestamp_anchor=() release=""
 while (($#)); do
   case $1 in
-    --trust-anchor)
-      (($# >= 2)) || cannot "--trust-anchor needs a value"
-      anchor=$(cd "$caller" && realpath -m -- "$2")
+    --trust-anchor | --timestamp-trust-anchor)
+      (($# >= 2)) || cannot "$1 needs a value"
+      if [ "$1" = --trust-anchor ]; then
+        anchor=$(cd "$caller" && realpath -m -- "$2")
+      else
+        timestamp_anchor=(--timestamp-trust-anchor "$(cd "$caller" && realpath -m -- "$2")")
+      fi
       shift 2
       ;;
     -h | --help)
@@ -60,7 +71,8 @@ while (($#)); do
       ;;
   esac
 done
-[ -n "$release" ] || cannot "usage: verify-release.sh [--trust-anchor ROOT.pem] DIR"
+[ -n "$release" ] || cannot "usage: verify-release.sh [--trust-anchor ROOT.pem [--timestamp-trust-anchor ROOT.pem]] DIR"
+[ -n "$anchor" ] || ((${#timestamp_anchor[@]} == 0)) || cannot "--timestamp-trust-anchor goes with --trust-anchor"
 [ -f "$release/SHA256SUMS" ] || cannot "$release holds no SHA256SUMS"
 [ -z "$anchor" ] || [ -f "$anchor" ] || cannot "no trust anchor at $anchor"
 build_infos=("$release"/*.buildinfo)
@@ -96,8 +108,8 @@ done < <(sed -n '/^Tools:$/,/^[^ ]/{/^ /p}' "$build_info")
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/spr-verify.XXXXXX")
 trap 'rm -rf "$work"' EXIT
-git clone -q --no-checkout "$root" "$work/src"
-git -C "$work/src" checkout -q "$commit"
+git clone -q --no-checkout "$root" "$work/src" && git -C "$work/src" checkout -q "$commit" ||
+  cannot "could not clone this repository at $commit"
 echo "verify-release: rebuilding $commit (log: kept only if it fails)"
 if ! (cd "$work/src" && SOURCE_DATE_EPOCH=$epoch bash scripts/release.sh --output "$work/rebuilt" \
         --signatures-from "$release") >"$work/rebuild.log" 2>&1; then
@@ -116,6 +128,7 @@ msi_where() {  # msi_where PUBLISHED REBUILT: which tables, summary fields and f
       echo "      table $table differs"
   done
   cmp -s <(msiinfo suminfo "$1") <(msiinfo suminfo "$2") || echo "      the summary information differs"
+  rm -rf "$work/msi-published" "$work/msi-rebuilt"
   mkdir "$work/msi-published" "$work/msi-rebuilt"
   msiextract -C "$work/msi-published" "$1" >/dev/null && msiextract -C "$work/msi-rebuilt" "$2" >/dev/null &&
     diff -rq "$work/msi-published" "$work/msi-rebuilt" | sed 's/^/      /' || true
@@ -136,9 +149,13 @@ signer_of() {  # signer_of SIGNATURE.der: the subject of the certificate that is
     END { for (i = 1; i <= n; i++) if (!(subjects[i] in issuers)) { print subjects[i]; exit } }'
 }
 
-differing=() signed=()
+differing=() signed=() unsigned=()
 mapfile -t files < <(sed -n 's/^[0-9a-f]\{64\}  //p' "$release/SHA256SUMS")
 files+=(SHA256SUMS)
+while IFS= read -r extra; do
+  echo "  $extra: differs (SHA256SUMS does not list it)"
+  differing+=("$extra")
+done < <(comm -13 <(printf '%s\n' "${files[@]}" | sort) <(cd "$release" && find . -type f -printf '%P\n' | sort))
 for file in "${files[@]}"; do
   published=$release/$file copy=$rebuilt/$file
   if [ ! -f "$copy" ]; then
@@ -166,27 +183,36 @@ for file in "${files[@]}"; do
     continue
   fi
   echo "  $file: same"
-  # A signed file, the same as the rebuild carrying its signature.
+  case $file in
+    *.exe | *.ps1 | *.msi) ;;
+    *) continue ;;
+  esac
+  # A file Windows checks the signature of, the same as the rebuild carrying its signature.
   if signature_of "$copy"; then
     signed+=("$file")
     [ -n "$anchor" ] ||
       echo "    signed by $(signer_of "$work/signature"); the signature was not checked (give --trust-anchor ROOT.pem)"
+  else
+    unsigned+=("$file")
   fi
 done
 
 unverified=0
-if [ -n "$anchor" ] && ((${#signed[@]})); then
+if [ -n "$anchor" ]; then
+  # Asked to check the signatures: a file without one is not a signed release's.
+  if ((${#unsigned[@]})); then
+    echo "  signatures: not signed: ${unsigned[*]}"
+    unverified=1
+  fi
   # The verifier's own signing script, on the rebuilt files: the published ones, byte for byte.
-  if bash packaging/sign-files.sh --verify --trust-anchor "$anchor" "${signed[@]/#/$rebuilt/}" \
-       2>"$work/verify.err"; then
-    echo "  signatures: ${#signed[@]} verified against $anchor"
-  else
+  if ((${#signed[@]})) && ! bash packaging/sign-files.sh --verify --trust-anchor "$anchor" \
+       "${timestamp_anchor[@]}" "${signed[@]/#/$rebuilt/}" 2>"$work/verify.err"; then
     echo "  signatures: they do not verify against $anchor:"
     sed 's/^/    /' "$work/verify.err"
     unverified=1
+  elif ((${#signed[@]})); then
+    echo "  signatures: ${#signed[@]} verified against $anchor"
   fi
-elif [ -n "$anchor" ]; then
-  echo "  signatures: none (an unsigned release)"
 fi
 
 if ((${#differing[@]})); then
@@ -197,7 +223,7 @@ if ((${#differing[@]})); then
   fi
   exit 1
 elif ((unverified)); then
-  echo "verify-release: every file is what commit $commit builds, but the signatures do not verify" >&2
+  echo "verify-release: every file is what commit $commit builds, but not every one is signed and verifies" >&2
   exit 1
 fi
 echo "verify-release: every file is what commit $commit builds${anchor:+, and every signature verifies}"

@@ -2,6 +2,7 @@
 # when nothing is left to remove. Writes to STDOUT only then, and never to STDERR, which an
 # agent may read as "not detected" whatever the exit code.
 # "WOW64 Implementation Details": ProgramW6432 is C:\Program Files in 32- and 64-bit processes.
+if (-not $env:ProgramW6432) { exit 1 }
 $check = [System.IO.Path]::Combine("$env:ProgramW6432", 'Staged Package Removal', 'staged-package-check.exe')
 $start = New-Object System.Diagnostics.ProcessStartInfo
 $start.FileName = $check

@@ -1,8 +1,9 @@
 # Remediations, detection script: one line on STDOUT, exit 1 (so that the remediation runs) when
 # the check lists packages and also when it could not check; exit 0 only when nothing is left.
 # "Remediations": "The maximum allowed output size limit is 2,048 characters"; the agent is seen
-# to keep the last line and to read it through the OEM code page: one short ASCII line.
-$limit = 2048
+# to keep the last line and to read it through the OEM code page: one short ASCII line, which
+# with its CR LF is 2,048 characters at most.
+$limit = 2046
 function Ascii([string] $text) {
   # Anything but printable ASCII as \uXXXX, which no code page can garble.
   $builder = New-Object System.Text.StringBuilder
@@ -19,6 +20,7 @@ function Report([string] $line, [int] $code) {
 }
 
 # "WOW64 Implementation Details": ProgramW6432 is C:\Program Files in 32- and 64-bit processes.
+if (-not $env:ProgramW6432) { Report 'Could not check: ProgramW6432 is not set (no 64-bit Windows)' 1 }
 $check = [System.IO.Path]::Combine("$env:ProgramW6432", 'Staged Package Removal', 'staged-package-check.exe')
 # The check writes UTF-8: read as such whatever the console's code page, which PowerShell would
 # decode it with ("ProcessStartInfo.StandardOutputEncoding Property"); both streams to their end.

@@ -53,15 +53,28 @@ BeforeDiscovery {
        Removal = 'exit 255'; ExitCode = 255; Stdout = ''; Stderr = ''
        Verdicts = @{ Remediation = 'failed'; Install = 'failed' } }
     # Only a script that waits for the removal finds it ended when it exits itself.
+    # The stand-in lets go of the streams it inherits, which the suite reads to their end: only
+    # a script that waits for the process itself finds it ended.
     @{ Name = 'a removal that takes seconds is waited for'; Script = 'remediate.ps1'
-       Removal = 'sleep 3; : >"$SPR_CASE/removal-ended"; exit 0'; ExitCode = 0; Stdout = ''; Stderr = ''
+       Removal = 'exec >/dev/null 2>&1 </dev/null; sleep 3; : >"$SPR_CASE/removal-ended"; exit 0'
+       ExitCode = 0; Stdout = ''; Stderr = ''
        Ended = 'removal-ended'; Verdicts = @{ Remediation = 'remediated'; Install = 'succeeded' } }
+    # ProgramW6432 is set on 64-bit Windows only ("WOW64 Implementation Details").
+    @{ Name = 'no ProgramW6432: the remediation fails and says why'; Script = 'remediate.ps1'
+       NoProgramFiles = $true; ExitCode = 1; Stdout = ''; Stderr = '^Could not start the removal: ProgramW6432 is not set'
+       Verdicts = @{ Remediation = 'failed'; Install = 'failed' } }
+    @{ Name = 'no ProgramW6432: detection says so'; Script = 'detect-remediation.ps1'
+       NoProgramFiles = $true; ExitCode = 1; Stdout = '^Could not check: ProgramW6432 is not set'; Stderr = ''
+       Verdicts = @{ Remediations = 'remediation runs' } }
+    @{ Name = 'no ProgramW6432: the app is unknown, and nothing is written'; Script = 'detect-app.ps1'
+       NoProgramFiles = $true; ExitCode = 1; Stdout = ''; Stderr = ''
+       Verdicts = @{ Intune = 'not detected'; ConfigurationManager = 'unknown' } }
     # The agent reads the script's output through the OEM code page (IntuneScriptLab).
     @{ Name = 'a non-ASCII value, in a console of code page 437, is written as ASCII'; Script = 'detect-remediation.ps1'
        Check = "printf 'oem3.inf\t1\tKey\tS\303\251ries\t\342\234\223\n'; exit 1"; ExitCode = 1; Oem = $true
        Stdout = '1 package to remove: oem3.inf (S\u00E9ries\u0009\u2713)'; Stderr = ''
        Verdicts = @{ Remediations = 'remediation runs' } }
-    @{ Name = '500 packages: one line of at most 2,048 characters, whole names and a count'
+    @{ Name = '500 packages: one line that fits in 2,048 characters with its CR LF, as many whole names as fit, and a count'
        Script = 'detect-remediation.ps1'; Check = "$fiveHundred; exit 1"; ExitCode = 1; Count = 500
        Stdout = '^500 packages to remove: oem1\.inf \(Tamrix Vessa 4100 Series\)(, oem[0-9]+\.inf \(Tamrix Vessa 4100 Series\))*, \.\.\. and [0-9]+ more$'
        Stderr = ''; Verdicts = @{ Remediations = 'remediation runs' } }
@@ -154,7 +167,8 @@ BeforeAll {
     # One line, ASCII: what any code page shows alike, and all of it the last line.
     @($run.Bytes | Where-Object { $_ -gt 126 -or ($_ -lt 32 -and $_ -ne 10 -and $_ -ne 13) }).Count | Should -Be 0
     @($run.Stdout -split "`n").Count | Should -BeLessOrEqual 1
-    $run.Stdout.Length | Should -BeLessOrEqual 2048
+    # With its CR LF, within the 2,048 characters that the agent keeps.
+    $run.Stdout.Length | Should -BeLessOrEqual 2046
     foreach ($tool in $case.Verdicts.Keys) {
       Get-Verdict $tool $run | Should -Be $case.Verdicts[$tool] -Because "the verdict of $tool"
     }
@@ -241,6 +255,37 @@ Describe 'Each script as Windows PowerShell 5.1 reads it' {
     }
   }
 
+  It '<Name> uses only .NET types and members that Windows PowerShell 5.1 has' -ForEach $scripts {
+    $path = Join-Path $env:SPR_DEPLOY $Name
+    $ast = [System.Management.Automation.Language.Parser]::ParseFile($path, [ref]$null, [ref]$null)
+    # Windows PowerShell 5.1 runs on .NET Framework 4.5 or later: each of these is in .NET
+    # Framework 4.5's reference (the types' pages on learn.microsoft.com, "Applies to").
+    $types = @('System.Text.StringBuilder', 'System.Text.UTF8Encoding', 'System.IO.Path', 'Console',
+      'System.Diagnostics.ProcessStartInfo', 'System.Diagnostics.Process', 'void', 'int', 'string')
+    $members = @(
+      'Append', 'ToString', 'ToCharArray', 'Length', 'Substring',            # String, StringBuilder
+      'Combine',                                                              # Path.Combine(String, String, String), 4.0
+      'FileName', 'UseShellExecute', 'RedirectStandardOutput', 'RedirectStandardError',
+      'StandardOutputEncoding', 'StandardErrorEncoding',                      # ProcessStartInfo
+      'Start', 'StandardOutput', 'StandardError', 'WaitForExit', 'ExitCode',  # Process
+      'ReadToEnd', 'ReadToEndAsync', 'Result',                                # StreamReader (ReadToEndAsync: 4.5), Task
+      'Error', 'WriteLine',                                                   # Console.Error, TextWriter
+      'Exception', 'GetBaseException', 'Message', 'Count')                    # ErrorRecord, Exception, Array
+    foreach ($type in $ast.FindAll({ param($node) $node -is [System.Management.Automation.Language.TypeExpressionAst] -or
+        $node -is [System.Management.Automation.Language.TypeConstraintAst] }, $true)) {
+      $types | Should -Contain $type.TypeName.FullName
+    }
+    foreach ($created in $ast.FindAll({ param($node) $node -is [System.Management.Automation.Language.CommandAst] -and
+        $node.GetCommandName() -eq 'New-Object' }, $true)) {
+      $types | Should -Contain $created.CommandElements[1].Extent.Text
+    }
+    foreach ($member in $ast.FindAll({ param($node) $node -is [System.Management.Automation.Language.MemberExpressionAst] }, $true)) {
+      $members | Should -Contain $member.Member.Extent.Text -Because "line $($member.Extent.StartLineNumber)"
+    }
+    # PowerShell 6's `u{...} escape is only text in Windows PowerShell 5.1.
+    (Get-Content -Raw $path) | Should -Not -Match '`u\{'
+  }
+
   # On Unix the call operator waits for every program, so the stand-in cases would pass without
   # -Wait: the syntax tree shows that the removal is started with it.
   It 'remediate.ps1 starts the removal with Start-Process -Wait -PassThru' {
@@ -282,13 +327,19 @@ Describe 'Against stand-in programs' {
     $folder = Join-Path $env:SPR_SCRATCH ([guid]::NewGuid())
     New-StandIn $folder 'staged-package-check.exe' $Check
     New-StandIn $folder 'staged-package-removal.exe' $Removal
-    $run = Invoke-DeployScript $Script $folder -CaseFolder $folder -Oem:([bool]$Oem)
+    $programFiles = if ($NoProgramFiles) { '' } else { $folder }
+    $run = Invoke-DeployScript $Script $programFiles -CaseFolder $folder -Oem:([bool]$Oem)
     Assert-Run $run $_
     if ($Ended) { Join-Path $folder $Ended | Should -Exist -Because 'the script exited before the removal ended' }
     if ($Count) {
-      # The whole names shown and the count of the rest make up every package.
+      # The whole names shown and the count of the rest make up every package, and one more name
+      # would not have fitted.
       $shown = ([regex]::Matches($run.Stdout, 'oem[0-9]+\.inf')).Count
-      [int]($run.Stdout -replace '^.*\.\.\. and ([0-9]+) more$', '$1') + $shown | Should -Be $Count
+      $rest = [int]($run.Stdout -replace '^.*\.\.\. and ([0-9]+) more$', '$1')
+      $rest + $shown | Should -Be $Count
+      $longer = ($run.Stdout -replace ', \.\.\. and [0-9]+ more$', '') +
+        ", oem$($shown + 1).inf (Tamrix Vessa 4100 Series)" + $(if ($rest -gt 1) { ", ... and $($rest - 1) more" } else { '' })
+      $longer.Length | Should -BeGreaterThan 2046
     }
   }
 }

@@ -19,7 +19,7 @@ pwsh=$root/build/tools/powershell/pwsh
 pester_version=$(sed -n 's/.*PackageDownload Include="Pester" Version="\[\([0-9.]*\)\]".*/\1/p' tests/tools/pester/Pester.csproj)
 pester=$root/build/tools/nuget/pester/$pester_version
 if ! command -v dotnet >/dev/null || [ ! -x "$pwsh" ] || [ ! -f "$pester/tools/Pester.psd1" ]; then
-  reason="no .NET SDK, so no PowerShell or Pester under build/tools (bash scripts/setup.sh installs them where dotnet is)"
+  reason="no .NET 10 SDK, so no PowerShell or Pester under build/tools (bash scripts/setup.sh installs them where it is)"
   if [ "${SPR_NO_SKIPS:-}" = 1 ]; then
     echo "deploy: FAIL: $reason" >&2
     exit 1
@@ -27,11 +27,18 @@ if ! command -v dotnet >/dev/null || [ ! -x "$pwsh" ] || [ ! -f "$pester/tools/P
   echo "deploy: SKIPPED: $reason"
   exit 0
 fi
-# NuGet's lock file does not cover a PackageDownload: the package is what was pinned, or nothing.
-expected=$(cat tests/tools/pester/pester.nupkg.sha512)
-actual=$(openssl dgst -sha512 -binary "$pester/pester.$pester_version.nupkg" | base64 -w0)
-[ "$actual" = "$expected" ] && [ "$(cat "$pester/pester.$pester_version.nupkg.sha512")" = "$expected" ] ||
-  { echo "deploy: Pester $pester_version is not the pinned package (SHA-512 $actual)" >&2; exit 1; }
+# NuGet's lock file does not cover a PackageDownload or a tool: each package is the one pinned, by
+# the SHA-512 NuGet recorded of what it downloaded, or the suite does not run.
+pinned() {  # pinned WHAT RECORDED EXPECTED
+  [ "$(cat "$2")" = "$(cat "$3")" ] || { echo "deploy: $1 is not the pinned package ($2: $(cat "$2"))" >&2; exit 1; }
+}
+pinned "Pester $pester_version" "$pester/pester.$pester_version.nupkg.sha512" tests/tools/pester/pester.nupkg.sha512
+[ "$(openssl dgst -sha512 -binary "$pester/pester.$pester_version.nupkg" | base64 -w0)" = \
+  "$(cat tests/tools/pester/pester.nupkg.sha512)" ] || { echo "deploy: Pester's package is not the one NuGet recorded" >&2; exit 1; }
+powershell_version=$(cat tests/tools/powershell/version)
+pinned "PowerShell $powershell_version" \
+  "$root/build/tools/powershell/.store/powershell/$powershell_version/powershell/$powershell_version/powershell.$powershell_version.nupkg.sha512" \
+  tests/tools/powershell/powershell.nupkg.sha512
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/spr-deploy.XXXXXX")
 export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="

@@ -9,6 +9,9 @@
 # failure is said, so that a log shows how often it happens.
 set -euo pipefail
 [ -n "${WINEPREFIX:-}" ] || { echo "wine_prefix: WINEPREFIX is not set" >&2; exit 1; }
+# Only a prefix this script makes is removed to be made again; one that was there is updated.
+made_here=0
+[ -e "$WINEPREFIX" ] || made_here=1
 attempts=3
 for ((attempt = 1; ; attempt++)); do
   if said=$(wineboot --init 2>&1) && wineserver -w &&
@@ -22,5 +25,5 @@ for ((attempt = 1; ; attempt++)); do
     exit 1
   fi
   echo "note: Wine could not make $WINEPREFIX (attempt $attempt); making it again. It said: $said" >&2
-  rm -rf "$WINEPREFIX"
+  ((made_here == 0)) || rm -rf "$WINEPREFIX"
 done

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The built product signed as a release signs it (packaging/sign-files.sh) with a throw-away
-# CA and code-signing certificate (tests/throwaway_ca.sh), then checked three ways:
+# CA and code-signing certificate (tests/release/throwaway_ca.sh), then checked three ways:
 # - osslsigncode verify accepts it against that CA only, and rejects a copy with one byte changed;
 # - removing the signature gives back exactly the unsigned bytes, so the reproducibility check of
 #   the unsigned build vouches for a signed release too;

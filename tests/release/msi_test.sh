@@ -365,18 +365,24 @@ only_product "$signed_code"
 begin_case "the same package installed twice exits 0 and changes nothing"
 fresh_prefix twice
 installs older
-before=$(cd "$installed" && stat -c '%n %s %Y' -- *)
+# A file written again has a new inode or change time even where its modification time is the
+# cabinet's.
+before=$(cd "$installed" && stat -c '%n %s %i %Z' -- *)
 installs older
-[ "$(cd "$installed" && stat -c '%n %s %Y' -- *)" = "$before" ] || fail "the files changed"
+[ "$(cd "$installed" && stat -c '%n %s %i %Z' -- *)" = "$before" ] || fail "the files were written again"
 installed_files_are "$work/older"
 only_product "$older_code"
 
 # INSTALLDIR was the folder's Id before it became private; the folder's own Id is tried too.
 begin_case "the install folder cannot be moved from the command line"
 fresh_prefix folder
-installs older 'INSTALLDIR=C:\Tools' "$install_folder=C:\Tools" 'TARGETDIR=C:\Tools'
+installs older 'INSTALLDIR=C:\Tools' "$install_folder=C:\Tools" 'TARGETDIR=C:\Tools' \
+  /l*v "$(winepath -w "$work/folder.log")"
 installed_files_are "$work/older"
 [ ! -e "$WINEPREFIX/drive_c/Tools" ] || fail "C:\Tools holds: $(ls -R "$WINEPREFIX/drive_c/Tools")"
+# The command line did reach Windows Installer: the public property it names was set.
+grep -qaF 'Property(S): INSTALLDIR = C:\Tools' "$work/folder.log" ||
+  fail "INSTALLDIR was never set: $(grep -a '^Property(S): ' "$work/folder.log" | head -n 40)"
 
 # Copies already in the folder, as an administrator who followed an older guide left them: an
 # older version of the removal, and an older check modified after it was created. Windows

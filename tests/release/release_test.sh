@@ -173,7 +173,11 @@ done
 export no_proxy=127.0.0.1 NO_PROXY=127.0.0.1
 /usr/bin/python3 tests/release/timestamp_server.py "$ca" "$work/tsa-port" &
 server_pid=$!
-for _ in $(seq 100); do [ -s "$work/tsa-port" ] && break; sleep 0.1; done
+# Ready when it has written its port; gone if it failed. A generous bound, for a busy machine.
+for _ in $(seq 1200); do
+  [ -s "$work/tsa-port" ] || ! kill -0 "$server_pid" 2>/dev/null && break
+  sleep 0.1
+done
 [ -s "$work/tsa-port" ] || { echo "the time-stamp server did not start" >&2; exit 1; }
 timestamp_url=http://127.0.0.1:$(cat "$work/tsa-port")/
 
@@ -218,8 +222,9 @@ grep -q "signed with a key on a PKCS#11 token" "$work/release.log" ||
 # work with what a Debian 12 machine has without backports too.
 begin_case "osslsigncode 2.5 signs through the token, and names a wrong PIN"
 mkdir "$work/osslsigncode-2.5"
-(cd "$work/osslsigncode-2.5" && apt-get download -q osslsigncode=2.5-4 >/dev/null 2>&1 &&
-  dpkg -x osslsigncode_2.5-4_amd64.deb .) || fail "cannot fetch Debian's osslsigncode 2.5-4"
+# bookworm's own, not its backports', whatever its Debian revision.
+(cd "$work/osslsigncode-2.5" && apt-get download -q osslsigncode/bookworm >/dev/null 2>&1 &&
+  dpkg -x osslsigncode_*.deb .) || fail "cannot fetch bookworm's osslsigncode"
 "$work/osslsigncode-2.5/usr/bin/osslsigncode" --version 2>&1 | grep -q "^osslsigncode 2\.5," ||
   fail "not osslsigncode 2.5: $("$work/osslsigncode-2.5/usr/bin/osslsigncode" --version 2>&1 | head -n1)"
 # Counts its runs, to see that the signing script ran this one and not the installed one.
@@ -385,8 +390,8 @@ echo 1 >"$work/stale-build/source-date-epoch.txt"
 keeps_earlier "a build configured at another commit" "was configured for another source date" \
   --windows-build "$work/stale-build"
 # Secrets: a PIN in the key's URI, a password file that others may read.
-keeps_earlier "a PIN in the key's URI (pin-value)" "URI carries a PIN" \
-  --pkcs11-module "$token_module" --pkcs11-key "$token_key;pin-value=$(cat "$token_pin")" \
+keeps_earlier "a PIN in the key's URI (pin-value, first)" "URI carries a PIN" \
+  --pkcs11-module "$token_module" --pkcs11-key "pkcs11:pin-value=$(cat "$token_pin");${token_key#pkcs11:}" \
   --pkcs11-cert "$token_cert" --pin-file "$token_pin"
 keeps_earlier "a PIN source in the key's URI (pin-source)" "URI carries a PIN" \
   --pkcs11-module "$token_module" --pkcs11-key "$token_key?pin-source=file:$token_pin" \
@@ -395,6 +400,15 @@ cp "$ca/password.txt" "$work/open-password.txt"
 chmod 644 "$work/open-password.txt"
 keeps_earlier "a password file that others may read" "may be read or written by others (mode 644)" \
   --pkcs12 "$ca/signer.p12" --password-file "$work/open-password.txt"
+# A folder that holds more than a release is not one to replace: --output may be mistyped.
+begin_case "an output folder that holds more than a release is refused and kept"
+mkdir "$work/downloads"
+cp "$work/a/SHA256SUMS" "$work/downloads/"
+printf 'not ours\n' >"$work/downloads/other.txt"
+! release "$work/downloads" || fail "it succeeded"
+grep -qF "will not replace $work/downloads: it is not an earlier release" "$work/release.log" ||
+  fail "$(cat "$work/release.log")"
+[ "$(ls "$work/downloads")" = "$(printf 'SHA256SUMS\nother.txt')" ] || fail "left: $(ls "$work/downloads")"
 # The trust anchor: the root alone.
 cat "$ca/intermediate.crt" "$ca/ca.crt" >"$work/two-certificates.pem"
 keeps_earlier "a trust anchor that holds an intermediate too" "must hold one self-signed root certificate" \
@@ -454,6 +468,16 @@ cp -R "$work/three" "$work/three-before"
   fail "signing succeeded"
 grep -qF "signing last.msi failed" "$work/sign.err" || fail "no word of last.msi: $(cat "$work/sign.err")"
 diff -r "$work/three-before" "$work/three" >&2 || fail "the files, or what is beside them, changed"
+begin_case "a signature of the last of several files that does not verify changes none of them"
+verify_fails_on_msi=$work/osslsigncode-verify-fails-on-msi
+printf '#!/bin/sh\n[ "$1" = verify ] && case "$*" in *.msi*) echo "injected failure" >&2; exit 1 ;; esac\nexec osslsigncode "$@"\n' \
+  >"$verify_fails_on_msi"
+chmod +x "$verify_fails_on_msi"
+! OSSLSIGNCODE=$verify_fails_on_msi bash packaging/sign-files.sh "${signing[@]}" \
+  "$work/three/first.exe" "$work/three/second.exe" "$work/three/last.msi" 2>"$work/sign.err" ||
+  fail "signing succeeded"
+grep -qF "the signature of last.msi does not verify" "$work/sign.err" || fail "no word of last.msi: $(cat "$work/sign.err")"
+diff -r "$work/three-before" "$work/three" >&2 || fail "the files, or what is beside them, changed"
 
 begin_case "no password or PIN reaches osslsigncode's arguments or any message"
 [ -s "$work/osslsigncode-arguments" ] || fail "no osslsigncode run was recorded"
@@ -496,8 +520,11 @@ verify 0 --trust-anchor "$ca/ca.crt" "$work/c"
 grep -q "signatures: 6 verified against $ca/ca.crt" "$work/verify.out" || fail "$(cat "$work/verify.out")"
 [ "$(grep -c ': same$' "$work/verify.out")" = "$(($(wc -l <"$work/c/SHA256SUMS") + 1))" ] ||
   fail "not every file is the same: $(cat "$work/verify.out")"
-begin_case "verify-release: an unsigned release of HEAD is its rebuild"
-verify 0 --trust-anchor "$ca/ca.crt" "$work/a"
+begin_case "verify-release: an unsigned release of HEAD is its rebuild, and not a signed release"
+verify 1 --trust-anchor "$ca/ca.crt" "$work/a"
+grep -q "^  signatures: not signed: ${executables[0]}" "$work/verify.out" &&
+  [ "$(grep -c ': same$' "$work/verify.out")" = "$(($(wc -l <"$work/a/SHA256SUMS") + 1))" ] ||
+  fail "$(cat "$work/verify.out")"
 
 # flip_byte FILE OFFSET: one byte changed, and what a forger would fix up after it: the PE
 # header's checksum, and SHA256SUMS in FILE's release.
@@ -521,7 +548,7 @@ PYTHON
   (cd "$dir" && sed -i "s|^[0-9a-f]*  $(basename "$1")\$|$(sha256sum "$(basename "$1")" | cut -d' ' -f1)  $(basename "$1")|" SHA256SUMS)
 }
 # One forged release: a byte of the removal's code changed, and a byte of the check's signature.
-begin_case "verify-release: a changed byte of code differs, a changed byte of a signature does not verify"
+begin_case "verify-release: a changed byte of code differs, a changed byte of a signature does not verify, an unlisted file differs"
 cp -R "$work/c" "$work/forged"
 text=$(x86_64-w64-mingw32-objdump -h "$work/c/${executables[0]}" | awk '$2 == ".text" { print $6 }')
 flip_byte "$work/forged/${executables[0]}" $((0x$text + 16))
@@ -532,7 +559,11 @@ certificate=$(/usr/bin/python3 -c 'import sys; print(open(sys.argv[1], "rb").rea
   "$work/c/${executables[1]}" "$work/signer.der")
 ((certificate > 0)) || fail "the signing certificate is not in ${executables[1]}"
 flip_byte "$work/forged/${executables[1]}" $((certificate + $(stat -c %s "$work/signer.der") / 2))
+# And a script that SHA256SUMS does not list, which a deployment tool would take along.
+printf 'Write-Output "not ours"\r\n' >"$work/forged/deploy/extra.ps1"
 verify 1 --trust-anchor "$ca/ca.crt" "$work/forged"
+grep -q "^  deploy/extra.ps1: differs (SHA256SUMS does not list it)" "$work/verify.out" ||
+  fail "$(cat "$work/verify.out")"
 grep -q "^  ${executables[0]}: differs (Authenticode hash" "$work/verify.out" &&
   grep -q "^  ${executables[1]}: same$" "$work/verify.out" &&
   grep -q "signatures: they do not verify" "$work/verify.out" &&

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """An RFC 3161 time-stamp server for the release test, on 127.0.0.1: it answers each POSTed
 time-stamp query with `openssl ts -reply`, signed with the throw-away time-stamping certificate
-in CA_DIR (tests/throwaway_ca.sh), and writes the port it listens on to PORT_FILE once ready.
+in CA_DIR (tests/release/throwaway_ca.sh), and writes the port it listens on to PORT_FILE once
+ready.
 
 usage: timestamp_server.py CA_DIR PORT_FILE
 """
