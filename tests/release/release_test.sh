@@ -456,28 +456,27 @@ keeps_earlier "a file that is no PKCS#11 module" \
   "signing ${executables[0]} failed: cannot load $ca/ca.crt as a PKCS#11 module" \
   --pkcs11-module "$ca/ca.crt" --pkcs11-key "$token_key" --pkcs11-cert "$token_cert" --pin-file "$token_pin"
 
-# sign-files.sh itself: a failure on the last of several files leaves every one of them as it was.
-begin_case "signing that fails on the last of several files changes none of them"
+# sign-files.sh itself: a failure on the last of several files, in signing it or in verifying
+# its signature, leaves every one of them as it was, and nothing beside them.
 mkdir "$work/three"
 cp "$work/a/${executables[0]}" "$work/three/first.exe"
 cp "$work/a/${executables[1]}" "$work/three/second.exe"
 cp "$work/a/$msi" "$work/three/last.msi"
 cp -R "$work/three" "$work/three-before"
-! OSSLSIGNCODE=$failing_on_msi bash packaging/sign-files.sh "${signing[@]}" \
-  "$work/three/first.exe" "$work/three/second.exe" "$work/three/last.msi" 2>"$work/sign.err" ||
-  fail "signing succeeded"
-grep -qF "signing last.msi failed" "$work/sign.err" || fail "no word of last.msi: $(cat "$work/sign.err")"
-diff -r "$work/three-before" "$work/three" >&2 || fail "the files, or what is beside them, changed"
-begin_case "a signature of the last of several files that does not verify changes none of them"
 verify_fails_on_msi=$work/osslsigncode-verify-fails-on-msi
 printf '#!/bin/sh\n[ "$1" = verify ] && case "$*" in *.msi*) echo "injected failure" >&2; exit 1 ;; esac\nexec osslsigncode "$@"\n' \
   >"$verify_fails_on_msi"
 chmod +x "$verify_fails_on_msi"
-! OSSLSIGNCODE=$verify_fails_on_msi bash packaging/sign-files.sh "${signing[@]}" \
-  "$work/three/first.exe" "$work/three/second.exe" "$work/three/last.msi" 2>"$work/sign.err" ||
-  fail "signing succeeded"
-grep -qF "the signature of last.msi does not verify" "$work/sign.err" || fail "no word of last.msi: $(cat "$work/sign.err")"
-diff -r "$work/three-before" "$work/three" >&2 || fail "the files, or what is beside them, changed"
+last_file_fails() {  # last_file_fails WHAT OSSLSIGNCODE MESSAGE
+  begin_case "$1 on the last of several files changes none of them"
+  ! OSSLSIGNCODE=$2 bash packaging/sign-files.sh "${signing[@]}" \
+    "$work/three/first.exe" "$work/three/second.exe" "$work/three/last.msi" 2>"$work/sign.err" ||
+    fail "signing succeeded"
+  grep -qF "$3" "$work/sign.err" || fail "no '$3' in: $(cat "$work/sign.err")"
+  diff -r "$work/three-before" "$work/three" >&2 || fail "the files, or what is beside them, changed"
+}
+last_file_fails "signing that fails" "$failing_on_msi" "signing last.msi failed"
+last_file_fails "a signature that does not verify" "$verify_fails_on_msi" "the signature of last.msi does not verify"
 
 begin_case "no password or PIN reaches osslsigncode's arguments or any message"
 [ -s "$work/osslsigncode-arguments" ] || fail "no osslsigncode run was recorded"
