@@ -7,6 +7,7 @@
 #   limited SECONDS COMMAND...
 #                             runs COMMAND, ended after SECONDS (status 124, and said), so that
 #                             a program that hangs fails its case instead of the whole run
+#   flip_byte FILE OFFSET     inverts the byte at OFFSET of FILE, in place
 #
 # A table of cases is a run of calls to one function, a row a call, each field one word: a path
 # with blanks in it stays one field, which splitting a row on blanks would break.
@@ -33,4 +34,10 @@ limited() {
   timeout --kill-after=10 "$seconds" "$@" || status=$?
   ((status != 124)) || echo "limited: $1 did not end within ${seconds}s" >&2
   return "$status"
+}
+
+flip_byte() {
+  local byte
+  byte=$(od -An -t u1 -j "$2" -N 1 "$1" | tr -d ' ')
+  printf "$(printf '\\%03o' $((byte ^ 0xFF)))" | dd of="$1" bs=1 seek="$2" count=1 conv=notrunc status=none
 }

@@ -35,7 +35,7 @@ bash "$sign" --pkcs12 "$work/signer.p12" --password-file "$work/password.txt" \
 unsigned=$work/unsigned/$product
 signed=$work/signed/$product
 
-verify() {  # verify FILE CA: osslsigncode's verdict, its report in $work/verify.out
+verifies() {  # verifies FILE CA: osslsigncode's verdict, its report in $work/verify.out
   osslsigncode verify -CAfile "$2" -in "$1" >"$work/verify.out" 2>&1
 }
 
@@ -43,30 +43,23 @@ win_trust() {  # win_trust FILE: WinVerifyTrust's answer for FILE
   wine "$build/authenticode-probe.exe" "$(winepath -w "$1")" | tr -d '\r'
 }
 
-flip_byte() {  # flip_byte FILE OFFSET
-  local byte
-  byte=$(od -An -t u1 -j "$2" -N 1 "$1" | tr -d ' ')
-  printf "$(printf '\\%03o' $((byte ^ 0xFF)))" |
-    dd of="$1" bs=1 seek="$2" count=1 conv=notrunc status=none
-}
-
 section_offset() {  # section_offset FILE SECTION: where the section's bytes start in the file
   echo $((0x$(x86_64-w64-mingw32-objdump -h "$1" | awk -v name="$2" '$2 == name { print $6 }')))
 }
 
 begin_case "the signed product verifies against its CA, with SHA-256"
-verify "$signed" "$work/ca.crt" || fail "osslsigncode verify: $(cat "$work/verify.out")"
+verifies "$signed" "$work/ca.crt" || fail "osslsigncode verify: $(cat "$work/verify.out")"
 grep -Eq "digest algorithm *: SHA256" "$work/verify.out" || fail "not SHA-256: $(cat "$work/verify.out")"
 
 begin_case "a CA that did not issue the certificate does not vouch for it"
-! verify "$signed" "$work/other-ca.crt" || fail "accepted against other-ca.crt"
+! verifies "$signed" "$work/other-ca.crt" || fail "accepted against other-ca.crt"
 
 begin_case "removing the signature gives back the unsigned bytes"
 osslsigncode remove-signature -in "$signed" -out "$work/removed.exe" >/dev/null
 cmp "$unsigned" "$work/removed.exe" || fail "the bytes differ"
 
 begin_case "the unsigned product is not signed"
-! verify "$unsigned" "$work/ca.crt" || fail "osslsigncode accepted it"
+! verifies "$unsigned" "$work/ca.crt" || fail "osslsigncode accepted it"
 answer=$(win_trust "$unsigned")
 [ "$answer" = "$TRUST_E_NOSIGNATURE" ] || fail "WinVerifyTrust: $answer, expected TRUST_E_NOSIGNATURE"
 
@@ -80,7 +73,7 @@ rejects_tampered() {  # rejects_tampered WHAT OFFSET
   cp "$signed" "$copy"
   flip_byte "$copy" "$offset"
   ! cmp -s "$signed" "$copy" || fail "the copy was not changed"
-  ! verify "$copy" "$work/ca.crt" || fail "osslsigncode accepted it"
+  ! verifies "$copy" "$work/ca.crt" || fail "osslsigncode accepted it"
   answer=$(win_trust "$copy")
   [ "$answer" = "$TRUST_E_BAD_DIGEST" ] || fail "WinVerifyTrust: $answer, expected TRUST_E_BAD_DIGEST"
 }
@@ -120,7 +113,7 @@ mkdir "$work/end-to-end"
 cp "$build/end_to_end_test.exe" "${executables[@]/#/$work/signed/}" "$work/end-to-end/"
 # The suite runs the executables beside itself: here, the signed ones.
 for exe in "${executables[@]}"; do
-  verify "$work/end-to-end/$exe" "$work/ca.crt" || fail "the $exe beside the suite is not signed"
+  verifies "$work/end-to-end/$exe" "$work/ca.crt" || fail "the $exe beside the suite is not signed"
 done
 if ! wine "$work/end-to-end/end_to_end_test.exe" \
     --gtest_filter=EndToEndTest.StagedMachinesAreCheckedCleanedAndCheckedAgain >"$work/e2e.out" 2>&1 ||

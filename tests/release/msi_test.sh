@@ -33,7 +33,7 @@ source tests/harness/harness.sh
 build=$(realpath "$1")
 work=$(mktemp -d)
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-cleanup() {
+stop_prefixes_and_clean() {
   # Each prefix has its own wineserver; stop the ones this test started.
   local prefix
   for prefix in "$work"/prefix-*; do
@@ -41,7 +41,7 @@ cleanup() {
   done
   rm -rf "$work"
 }
-trap cleanup EXIT
+trap stop_prefixes_and_clean EXIT
 
 limited 600 bash scripts/release.sh --windows-build "$build" --output "$work/release" \
   >"$work/release.log" 2>&1 || { cat "$work/release.log" >&2; exit 1; }

@@ -35,11 +35,11 @@ build=$(realpath "$1")
 
 work=$(mktemp -d)
 server_pid=""
-cleanup() {
+stop_server_and_clean() {
   [ -z "$server_pid" ] || kill "$server_pid" 2>/dev/null || true
   rm -rf "$work"
 }
-trap cleanup EXIT
+trap stop_server_and_clean EXIT
 mkdir "$work/ca" "$work/tmp"
 # Every temporary file of the releases goes here, to see that none is left behind.
 export TMPDIR=$work/tmp
@@ -508,29 +508,28 @@ for tool in json.load(open(sys.argv[1]))["metadata"]["tools"]["components"]:
   fail "the SBOM's tools: $tools"
 
 # verify-release.sh: a published release against what its commit builds.
-verify() {  # verify EXPECTED_STATUS RELEASE [OPTIONS...]: verify-release.sh's output in $work/verify.out
+verify_release() {  # verify_release EXPECTED_STATUS RELEASE [OPTIONS...]: verify-release.sh's output in $work/verify.out
   local expected=$1 status=0
   shift
   limited 900 bash scripts/verify-release.sh "$@" >"$work/verify.out" 2>&1 || status=$?
   [ "$status" = "$expected" ] || fail "verify-release exited $status, expected $expected: $(cat "$work/verify.out")"
 }
 begin_case "verify-release: a signed, time-stamped release of HEAD is its rebuild, and its signatures verify"
-verify 0 --trust-anchor "$ca/ca.crt" "$work/c"
+verify_release 0 --trust-anchor "$ca/ca.crt" "$work/c"
 grep -q "signatures: 6 verified against $ca/ca.crt" "$work/verify.out" || fail "$(cat "$work/verify.out")"
 [ "$(grep -c ': same$' "$work/verify.out")" = "$(($(wc -l <"$work/c/SHA256SUMS") + 1))" ] ||
   fail "not every file is the same: $(cat "$work/verify.out")"
 begin_case "verify-release: an unsigned release of HEAD is its rebuild, and not a signed release"
-verify 1 --trust-anchor "$ca/ca.crt" "$work/a"
+verify_release 1 --trust-anchor "$ca/ca.crt" "$work/a"
 grep -q "^  signatures: not signed: ${executables[0]}" "$work/verify.out" &&
   [ "$(grep -c ': same$' "$work/verify.out")" = "$(($(wc -l <"$work/a/SHA256SUMS") + 1))" ] ||
   fail "$(cat "$work/verify.out")"
 
-# flip_byte FILE OFFSET: one byte changed, and what a forger would fix up after it: the PE
-# header's checksum, and SHA256SUMS in FILE's release.
-flip_byte() {
-  local byte dir
-  byte=$(od -An -t u1 -j "$2" -N 1 "$1" | tr -d ' ')
-  printf "$(printf '\\%03o' $((byte ^ 0xFF)))" | dd of="$1" bs=1 seek="$2" count=1 conv=notrunc status=none
+# forge FILE OFFSET: one byte changed, and what a forger would fix up after it: the PE header's
+# checksum, and SHA256SUMS in FILE's release.
+forge() {
+  local dir
+  flip_byte "$1" "$2"
   /usr/bin/python3 - "$1" <<'PYTHON'
 import struct, sys
 data = bytearray(open(sys.argv[1], "rb").read())
@@ -550,17 +549,17 @@ PYTHON
 begin_case "verify-release: a changed byte of code differs, a changed byte of a signature does not verify, an unlisted file differs"
 cp -R "$work/c" "$work/forged"
 text=$(x86_64-w64-mingw32-objdump -h "$work/c/${executables[0]}" | awk '$2 == ".text" { print $6 }')
-flip_byte "$work/forged/${executables[0]}" $((0x$text + 16))
+forge "$work/forged/${executables[0]}" $((0x$text + 16))
 # A byte in the middle of the signing certificate, which its issuer's signature covers (a byte
 # elsewhere in the signature may be in something no verifier reads, such as a copy of the root).
 openssl x509 -in "$ca/signer.crt" -outform DER -out "$work/signer.der"
 certificate=$(/usr/bin/python3 -c 'import sys; print(open(sys.argv[1], "rb").read().find(open(sys.argv[2], "rb").read()))' \
   "$work/c/${executables[1]}" "$work/signer.der")
 ((certificate > 0)) || fail "the signing certificate is not in ${executables[1]}"
-flip_byte "$work/forged/${executables[1]}" $((certificate + $(stat -c %s "$work/signer.der") / 2))
+forge "$work/forged/${executables[1]}" $((certificate + $(stat -c %s "$work/signer.der") / 2))
 # And a script that SHA256SUMS does not list, which a deployment tool would take along.
 printf 'Write-Output "not ours"\r\n' >"$work/forged/deploy/extra.ps1"
-verify 1 --trust-anchor "$ca/ca.crt" "$work/forged"
+verify_release 1 --trust-anchor "$ca/ca.crt" "$work/forged"
 grep -q "^  deploy/extra.ps1: differs (SHA256SUMS does not list it)" "$work/verify.out" ||
   fail "$(cat "$work/verify.out")"
 grep -q "^  ${executables[0]}: differs (Authenticode hash" "$work/verify.out" &&
@@ -581,7 +580,7 @@ sed -i 's/"Tamrix_Vessa_Driver_Name"/"Tamrix_Vessa_Driver_Nane"/' "$work/changed
   fail "the changed source did not build"
 OSSLSIGNCODE=$recorder limited 900 bash scripts/release.sh --windows-build "$work/changed/build/windows-x64" \
   --output "$work/from-changed" "${signing[@]}" >"$work/release.log" 2>&1 || fail "$(cat "$work/release.log")"
-verify 1 "$work/from-changed"
+verify_release 1 "$work/from-changed"
 # The check carries the same rule table, so it differs too.
 for executable in "${executables[@]}"; do
   grep -q "^  $executable: differs (Authenticode hash" "$work/verify.out" || fail "$(cat "$work/verify.out")"
