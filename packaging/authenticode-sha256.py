@@ -21,42 +21,20 @@ error: status 2, and a message.
 """
 import hashlib
 import os
-import struct
 import sys
 
-PE32, PE32_PLUS = 0x10B, 0x20B
-CERTIFICATE_TABLE = 4  # its index among the optional header's data directories
-
-
-class NotAnImage(Exception):
-    pass
-
-
-def unpack(fmt, data, offset):
-    if offset < 0 or offset + struct.calcsize(fmt) > len(data):
-        raise NotAnImage(f"truncated at offset {offset}")
-    return struct.unpack_from(fmt, data, offset)
+sys.dont_write_bytecode = True  # no __pycache__ beside the scripts
+from pe_image import CERTIFICATE_TABLE, NotAnImage, headers, unpack  # noqa: E402
 
 
 def image_hash(data):
-    (pe,) = unpack("<I", data, 0x3C)
-    if data[:2] != b"MZ" or data[pe:pe + 4] != b"PE\0\0":
-        raise NotAnImage("no MZ and PE signatures")
-    sections, optional_size = unpack("<H12xH", data, pe + 6)
-    optional = pe + 24
-    (magic,) = unpack("<H", data, optional)
-    if magic not in (PE32, PE32_PLUS):
-        raise NotAnImage(f"optional header magic {magic:#x}")
-    (file_alignment,) = unpack("<I", data, optional + 36)
-    (headers_size,) = unpack("<I", data, optional + 60)
-    checksum = optional + 64
-    directories = optional + (96 if magic == PE32 else 112)
-    (directory_count,) = unpack("<I", data, directories - 4)
-    if directory_count <= CERTIFICATE_TABLE:
-        raise NotAnImage("no certificate table directory entry")
-    certificate_entry = directories + 8 * CERTIFICATE_TABLE
+    image = headers(data)
+    (file_alignment,) = unpack("<I", data, image.optional + 36)
+    (headers_size,) = unpack("<I", data, image.optional + 60)
+    checksum = image.optional + 64
+    certificate_entry = image.directories + 8 * CERTIFICATE_TABLE
     # Unlike every other directory, this one gives a file offset, not an address in the image.
-    certificate_offset, certificate_size = unpack("<II", data, certificate_entry)
+    certificate_offset, certificate_size = image.directory(data, CERTIFICATE_TABLE)
     if certificate_size and certificate_offset + certificate_size != len(data):
         raise NotAnImage("the certificate table is not at the end of the file")
     if headers_size > len(data) or certificate_entry + 8 > headers_size:
@@ -67,10 +45,8 @@ def image_hash(data):
     digest.update(data[checksum + 4:certificate_entry])
     digest.update(data[certificate_entry + 8:headers_size])
     hashed = headers_size
-    table = optional + optional_size
     raw = []
-    for i in range(sections):
-        raw_size, raw_offset = unpack("<II", data, table + 40 * i + 16)
+    for _, _, raw_size, raw_offset in image.sections(data):
         if raw_size:
             aligned = -(-raw_size // file_alignment) * file_alignment if file_alignment else raw_size
             raw.append((raw_offset, min(aligned, len(data) - certificate_size - raw_offset)))
@@ -99,10 +75,7 @@ def fail(message):
 def signature(data):
     """The PKCS#7 SignedData of the first certificate table entry, or None if unsigned."""
     image_hash(data)  # the same checks of the headers and the certificate table's place
-    (pe,) = unpack("<I", data, 0x3C)
-    (magic,) = unpack("<H", data, pe + 24)
-    entry = pe + 24 + (96 if magic == PE32 else 112) + 8 * CERTIFICATE_TABLE
-    offset, size = unpack("<II", data, entry)
+    offset, size = headers(data).directory(data, CERTIFICATE_TABLE)
     if not size:
         return None
     length, revision, kind = unpack("<IHH", data, offset)

@@ -78,7 +78,7 @@ upgrade_code=$(sed -n 's/.*UpgradeCode="\([0-9A-Fa-f-]*\)".*/\1/p' "$source_file
 # Debian versions, and the date its files and summary carry.
 inputs=$( (cd "$work/payload" && sha256sum -- "${files[@]}") &&
   (cd "$work" && sha256sum shipped.wxs) &&
-  (cd "$here" && sha256sum staged-package-removal.wxs build-msi.sh finish-msi.py) &&
+  (cd "$here" && sha256sum staged-package-removal.wxs build-msi.sh finish-msi.py pe_image.py) &&
   dpkg-query -W -f='${Package} ${Version}\n' wixl libmsi0 libgcab-1.0-0 gir1.2-libmsi-1.0 &&
   echo "SOURCE_DATE_EPOCH $SOURCE_DATE_EPOCH")
 code() {  # code NAME: the name-based UUID of NAME in the UpgradeCode's namespace, braced

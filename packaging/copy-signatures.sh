@@ -5,8 +5,7 @@
 # build plus their signatures, the results are the same bytes.
 #
 # osslsigncode never parses a published file's PE image or MSI: each signature is taken out by a
-# reader of this project's (the PE certificate table by authenticode-sha256.py, an MSI's
-# \005DigitalSignature stream by libmsi's msiinfo, a script's signature block as text), and
+# reader of this project's (pkcs7_of in common.sh; a script's signature block as text), and
 # osslsigncode attaches it to the rebuilt file, parsing the signature itself.
 #
 # Prints each PATH whose signature it copied.
@@ -24,6 +23,7 @@ die() {
 from=$1 to=$2
 shift 2
 here=$(cd "$(dirname "$0")" && pwd)
+source "$here/common.sh"
 osslsigncode=${OSSLSIGNCODE:-osslsigncode}
 work=$(mktemp -d "${TMPDIR:-/tmp}/spr-signatures.XXXXXX")
 trap 'rm -rf "$work"' EXIT
@@ -47,24 +47,8 @@ for path in "$@"; do
   [ -f "$signed" ] || die "no $path in $from"
   [ -f "$target" ] || die "no $path in $to"
   case $path in
-    *.exe | *.dll)
-      status=0
-      /usr/bin/python3 "$here/authenticode-sha256.py" --signature "$signed" >"$work/signature" || status=$?
-      case $status in
-        0) attach "$work/signature" "$target" ;;
-        1) ;;  # unsigned
-        *) die "cannot read the signature of $signed" ;;
-      esac
-      ;;
-    *.msi)
-      # msiinfo names the stream with its leading \005.
-      if msiinfo streams "$signed" | grep -qx $'\005DigitalSignature'; then
-        ! msiinfo streams "$signed" | grep -qx $'\005MsiDigitalSignatureEx' ||
-          die "$signed has an extended signature (MsiDigitalSignatureEx), which the release never writes"
-        msiinfo extract "$signed" $'\005DigitalSignature' >"$work/signature" ||
-          die "cannot read the signature of $signed"
-        attach "$work/signature" "$target"
-      fi
+    *.exe | *.dll | *.msi)
+      if pkcs7_of "$signed" "$work/signature"; then attach "$work/signature" "$target"; fi
       ;;
     *.ps1)
       # Everything from the block's first line on, and the blank line (CR LF) that osslsigncode

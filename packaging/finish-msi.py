@@ -21,10 +21,12 @@ with what that wixl cannot author; nothing else in the package changes.
 usage: finish-msi.py MSI PAYLOAD_DIR PACKAGE_CODE SOURCE_DATE_EPOCH
 """
 import os
-import struct
 import sys
 
 import gi
+
+sys.dont_write_bytecode = True  # no __pycache__ beside the scripts
+from pe_image import RESOURCE_TABLE, NotAnImage, headers, unpack  # noqa: E402
 
 gi.require_version("Libmsi", "1.0")
 from gi.repository import Libmsi  # noqa: E402
@@ -34,30 +36,15 @@ VERSION_MAX_INCLUSIVE = 0x200
 FIXED_FILE_INFO_SIGNATURE = 0xFEEF04BD
 
 
-class NoVersion(Exception):
+class NoVersion(NotAnImage):
     pass
-
-
-def unpack(fmt, data, offset):
-    if offset < 0 or offset + struct.calcsize(fmt) > len(data):
-        raise NoVersion(f"truncated at offset {offset}")
-    return struct.unpack_from(fmt, data, offset)
 
 
 def version_resource(data):
     """The bytes of the first RT_VERSION resource of a PE image."""
-    if data[:2] != b"MZ":
-        raise NoVersion("not a PE image")
-    (pe,) = unpack("<I", data, 0x3C)
-    if data[pe:pe + 4] != b"PE\0\0":
-        raise NoVersion("not a PE image")
-    sections, optional_size = unpack("<H12xH", data, pe + 6)
-    optional = pe + 24
-    (magic,) = unpack("<H", data, optional)
-    directories = optional + (96 if magic == 0x10B else 112)
-    resource_rva, _ = unpack("<II", data, directories + 8 * 2)
-    table = optional + optional_size
-    spans = [unpack("<8xIIII", data, table + 40 * i)[:4] for i in range(sections)]
+    image = headers(data)
+    resource_rva, _ = image.directory(data, RESOURCE_TABLE)
+    spans = image.sections(data)
 
     def offset_of(rva):
         for virtual_size, address, raw_size, raw_offset in spans:
@@ -164,7 +151,7 @@ def main(msi, payload, package_code, epoch):
         path = os.path.join(payload, file_name.split("|")[-1])
         try:
             version, language = file_version(path)
-        except NoVersion as error:
+        except NotAnImage as error:
             # A program without a version resource is a build gone wrong, not an unversioned file.
             if path.lower().endswith((".exe", ".dll")):
                 sys.exit(f"finish-msi: {path}: {error}")

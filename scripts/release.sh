@@ -141,9 +141,12 @@ echo "release: building commit $commit ($(git log -1 --format=%s HEAD))"
 # The date every file of the release carries: the commit's, unless the caller fixes one.
 export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct HEAD)}
 
-targets=()
-while read -r _ source _; do
+# From the list: what to build, what to sign, what goes beside the zip.
+targets=() signed=() beside=()
+while read -r path source is_signed is_beside _; do
   [[ $source != target:* ]] || targets+=("${source#target:}")
+  [ "$is_signed" != yes ] || signed+=("$path")
+  [ "$is_beside" != yes ] || beside+=("$path")
 done <<<"$rows"
 ((${#targets[@]})) || die "packaging/shipped-files.txt names no executable; nothing was released"
 if [ -n "$windows_build" ]; then
@@ -168,11 +171,6 @@ name=staged-package-removal-$version-win64
 package=$work/package/$name
 bash "$src/packaging/stage-files.sh" "$build" "$package" "$work/components.tsv" ||
   die "the shipped files could not be laid out; nothing was released"
-signed=() beside=()
-while read -r path _ is_signed is_beside _; do
-  [ "$is_signed" != yes ] || signed+=("$path")
-  [ "$is_beside" != yes ] || beside+=("$path")
-done <<<"$rows"
 # Whether osslsigncode wrote any byte of the release, for the build information.
 signer=""
 copy_signatures() {  # copy_signatures TO PATH...: the signatures of --signatures-from's files

@@ -46,6 +46,9 @@ cannot() {
   echo "verify-release: cannot check: $*" >&2
   exit 2
 }
+die() { cannot "$@"; }
+# pkcs7_of: each signature, read as the release's own scripts read it.
+source packaging/common.sh
 
 anchor="" timestamp_anchor=() release=""
 while (($#)); do
@@ -133,16 +136,6 @@ msi_where() {  # msi_where PUBLISHED REBUILT: which tables, summary fields and f
   msiextract -C "$work/msi-published" "$1" >/dev/null && msiextract -C "$work/msi-rebuilt" "$2" >/dev/null &&
     diff -rq "$work/msi-published" "$work/msi-rebuilt" | sed 's/^/      /' || true
 }
-signature_of() {  # signature_of FILE: writes FILE's PKCS#7 signature to $work/signature, or fails
-  case $1 in
-    *.exe) /usr/bin/python3 packaging/authenticode-sha256.py --signature "$1" >"$work/signature" 2>/dev/null ;;
-    *.msi) msiinfo extract "$1" $'\005DigitalSignature' >"$work/signature" 2>/dev/null && [ -s "$work/signature" ] ;;
-    # The block's lines, "# " and base64, between its first and last line.
-    *.ps1) sed -n '/^# SIG # Begin signature block/,/^# SIG # End signature block/p' "$1" | sed '1d;$d' |
-             sed 's/^# //' | tr -d '\r' | base64 -d >"$work/signature" 2>/dev/null && [ -s "$work/signature" ] ;;
-    *) return 1 ;;
-  esac
-}
 signer_of() {  # signer_of SIGNATURE.der: the subject of the certificate that issued no other
   openssl pkcs7 -inform DER -in "$1" -print_certs -noout 2>/dev/null | awk '
     /^subject=/ { subjects[++n] = substr($0, 9) } /^issuer=/ { issuers[substr($0, 8)] = 1 }
@@ -188,7 +181,7 @@ for file in "${files[@]}"; do
     *) continue ;;
   esac
   # A file Windows checks the signature of, the same as the rebuild carrying its signature.
-  if signature_of "$copy"; then
+  if pkcs7_of "$copy" "$work/signature"; then
     signed+=("$file")
     [ -n "$anchor" ] ||
       echo "    signed by $(signer_of "$work/signature"); the signature was not checked (give --trust-anchor ROOT.pem)"
