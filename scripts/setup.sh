@@ -115,3 +115,33 @@ if ! cmp -s tests/tools/pester/Pester.csproj "$tools/pester/Pester.csproj" ||
   cp tests/tools/pester/Pester.csproj "$tools/pester/"
   dotnet restore "$tools/pester/Pester.csproj" --packages "$tools/nuget" >/dev/null
 fi
+# .NET's runtime for Windows x64, on which the Windows files of the same PowerShell package run
+# under Wine: the suite's cases that only Windows can judge (how a program is started and waited
+# for, the width of an exit code, the console's code page) run there. Laid out as a .NET
+# installation (host/fxr/, shared/<framework>/<version>/) of links into the restored packages,
+# which PowerShell's pwsh.exe finds through DOTNET_ROOT.
+runtimes_project=tests/tools/dotnet-windows/DotnetWindows.csproj
+dotnet_windows=$tools/dotnet-windows
+if ! cmp -s "$runtimes_project" "$tools/dotnet-windows-restore/DotnetWindows.csproj" ||
+   [ ! -d "$dotnet_windows/shared" ]; then
+  echo "setup: restoring .NET's Windows runtime into $tools/nuget, laid out in $dotnet_windows"
+  runtime_version=$(sed -n 's/.*Microsoft\.NETCore\.App\.Runtime\.win-x64" Version="\[\([0-9.]*\)\]".*/\1/p' \
+    "$runtimes_project")
+  [ -n "$runtime_version" ] || die "$runtimes_project names no version of Microsoft.NETCore.App.Runtime.win-x64"
+  rm -rf "$tools/dotnet-windows-restore" "$dotnet_windows" \
+    "$tools/nuget/microsoft.netcore.app.runtime.win-x64" "$tools/nuget/microsoft.windowsdesktop.app.runtime.win-x64"
+  mkdir -p "$tools/dotnet-windows-restore"
+  cp "$runtimes_project" "$tools/dotnet-windows-restore/"
+  dotnet restore "$tools/dotnet-windows-restore/DotnetWindows.csproj" --packages "$tools/nuget" >/dev/null
+  core=$tools/nuget/microsoft.netcore.app.runtime.win-x64/$runtime_version/runtimes/win-x64
+  desktop=$tools/nuget/microsoft.windowsdesktop.app.runtime.win-x64/$runtime_version/runtimes/win-x64
+  mkdir -p "$dotnet_windows/host/fxr/$runtime_version" "$dotnet_windows/shared/Microsoft.NETCore.App/$runtime_version" \
+    "$dotnet_windows/shared/Microsoft.WindowsDesktop.App/$runtime_version"
+  ln -s "$(realpath "$core/native/hostfxr.dll")" "$dotnet_windows/host/fxr/$runtime_version/"
+  # A framework's folder holds its assemblies and its native libraries together.
+  cp -rs "$(realpath "$core/lib/net10.0")/." "$(realpath "$core/native")/." \
+    "$dotnet_windows/shared/Microsoft.NETCore.App/$runtime_version/"
+  rm "$dotnet_windows/shared/Microsoft.NETCore.App/$runtime_version/hostfxr.dll"
+  cp -rs "$(realpath "$desktop/lib/net10.0")/." "$(realpath "$desktop/native")/." \
+    "$dotnet_windows/shared/Microsoft.WindowsDesktop.App/$runtime_version/"
+fi

@@ -1,204 +1,290 @@
 # The deployment scripts as the agents run them: each shipped script file in a new PowerShell
 # process (-NoProfile -NonInteractive -File), with ProgramW6432 pointing at a folder that holds
-# the programs under their installed names, and what each deployment tool concludes from the exit
-# code, STDOUT and STDERR, by the rule of the page cited beside it. Run by run.sh, which provides:
-#   SPR_PWSH           the PowerShell to start the scripts with
+# the programs under their installed names, and what each deployment tool records of the run: its
+# verdict, with the exit code and the output it shows, by the rule of the page cited beside it.
+#
+# run.sh runs this suite on two hosts, and a case runs where its outcome is decided:
+# - PowerShell 7.6.9 for Windows, under Wine, started in a Wine console as the agents start
+#   PowerShell in a console: a script's process is started, waited for and read by a Windows
+#   process, as the agents' are. Windows judges every case whose outcome depends on the host: how
+#   a program is started and waited for (on Windows the call operator returns at once for a GUI
+#   program, with no exit code; on Linux it waits for every program), the width of an exit code
+#   (a Linux process keeps only the low byte of -1), the console's code page (437 there, as the
+#   agents'; UTF-8 on Linux), and the real programs installed from the MSI. Its stand-ins are
+#   Windows programs of both subsystems (tests/probes/deploy_stand_in.h).
+# - PowerShell 7.6.9 on Linux, for what needs no Windows: the syntax, and the commands, types and
+#   members that Windows PowerShell 5.1 has; and the cases that depend on the scripts' logic only
+#   (Judge = 'both'), which run on both hosts, there against a shell stand-in (stand-in.sh), for a
+#   quick run while editing the scripts.
+#
+# run.sh provides, as paths of the host:
+#   SPR_PWSH           the PowerShell that starts the scripts
 #   SPR_DEPLOY         the scripts, as a release of HEAD ships them
-#   SPR_REAL_PROGRAMS  a Program Files folder whose programs run the installed ones under Wine
-#   SPR_WINDIR         that Wine prefix's Windows directory, to stage a machine in
-#   SPR_SCRIPT_PATH    the only PATH the scripts see (no xdg-open: see run.sh)
-#   SPR_SCRATCH        a folder for the stand-in programs
+#   SPR_STAND_IN_GUI, SPR_STAND_IN_CONSOLE
+#                      the stand-in programs, copied under the installed names for each case
+#   SPR_SCRATCH        a folder for the cases' programs
+#   SPR_SCRIPT_PATH    Linux: the only PATH the scripts see (no xdg-open: see run.sh)
+#   SPR_TRANSCRIPTS    Windows: where PowerShell writes a transcript of every session (a policy
+#                      that run.sh sets), which shows that a script's session really ran
 
 BeforeDiscovery {
-  # Stand-in programs for what a real machine cannot be made to do on demand: each is a shell
-  # script under the installed name; $null leaves the program out.
-  $listing = 'oem3.inf\t1\tTamrix_Vessa_Driver_Name\tTamrix Vessa 4100 Series\n'
-  $fiveHundred = 'for i in $(seq 1 500); do printf "oem%d.inf\t1\tTamrix_Vessa_Driver_Name\tTamrix Vessa 4100 Series\n" $i; done'
-  $script:standIns = @(
-    @{ Name = 'nothing left: detection says so'; Script = 'detect-remediation.ps1'
-       Check = 'exit 0'; ExitCode = 0; Stdout = 'Nothing to remove'; Stderr = ''
-       Verdicts = @{ Remediations = 'no remediation' } }
-    @{ Name = 'nothing left: the app is there'; Script = 'detect-app.ps1'
-       Check = 'exit 0'; ExitCode = 0; Stdout = 'Nothing left to remove'; Stderr = ''
-       Verdicts = @{ Intune = 'detected'; ConfigurationManager = 'installed' } }
-    @{ Name = 'a package left: detection lists it'; Script = 'detect-remediation.ps1'
-       Check = "printf '$listing'; exit 1"; ExitCode = 1
-       Stdout = '1 package to remove: oem3.inf (Tamrix Vessa 4100 Series)'; Stderr = ''
-       Verdicts = @{ Remediations = 'remediation runs' } }
-    @{ Name = 'a package left: the app is not there'; Script = 'detect-app.ps1'
-       Check = "printf '$listing'; exit 1"; ExitCode = 0; Stdout = ''; Stderr = ''
-       Verdicts = @{ Intune = 'not detected'; ConfigurationManager = 'not installed' } }
-    @{ Name = 'the check could not look (exit code 2): detection says why'; Script = 'detect-remediation.ps1'
-       Check = "echo 'staged-package-check: cannot list the INF directory' >&2; exit 2"; ExitCode = 1
-       Stdout = 'Could not check (exit code 2): staged-package-check: cannot list the INF directory'; Stderr = ''
-       Verdicts = @{ Remediations = 'remediation runs' } }
-    @{ Name = 'the check could not look (exit code 2): the app is unknown'; Script = 'detect-app.ps1'
-       Check = "echo 'staged-package-check: cannot list the INF directory' >&2; exit 2"; ExitCode = 1
-       Stdout = ''; Stderr = ''
-       Verdicts = @{ Intune = 'not detected'; ConfigurationManager = 'unknown' } }
-    @{ Name = 'the check is missing: detection says so'; Script = 'detect-remediation.ps1'
-       ExitCode = 1; Stdout = '^Could not check: cannot start .*staged-package-check\.exe: .+$'; Stderr = ''
-       Verdicts = @{ Remediations = 'remediation runs' } }
-    @{ Name = 'the check is missing: the app is unknown, and nothing is written'; Script = 'detect-app.ps1'
-       ExitCode = 1; Stdout = ''; Stderr = ''
-       Verdicts = @{ Intune = 'not detected'; ConfigurationManager = 'unknown' } }
-    @{ Name = 'the removal is missing: the remediation fails and says why'; Script = 'remediate.ps1'
-       ExitCode = 1; Stdout = ''; Stderr = '^Could not start .*staged-package-removal\.exe: .+'
-       Verdicts = @{ Remediation = 'failed'; Install = 'failed' } }
-    @{ Name = 'the removal succeeds'; Script = 'remediate.ps1'
-       Removal = 'exit 0'; ExitCode = 0; Stdout = ''; Stderr = ''
-       Verdicts = @{ Remediation = 'remediated'; Install = 'succeeded' } }
-    # -1 on Windows; a Linux process keeps its low byte, 255.
-    @{ Name = 'the removal exits -1: so does the remediation'; Script = 'remediate.ps1'
-       Removal = 'exit 255'; ExitCode = 255; Stdout = ''; Stderr = ''
-       Verdicts = @{ Remediation = 'failed'; Install = 'failed' } }
-    # Only a script that waits for the removal finds it ended when it exits itself.
-    # The stand-in lets go of the streams it inherits, which the suite reads to their end: only
-    # a script that waits for the process itself finds it ended.
-    @{ Name = 'a removal that takes seconds is waited for'; Script = 'remediate.ps1'
-       Removal = 'exec >/dev/null 2>&1 </dev/null; sleep 3; : >"$SPR_CASE/removal-ended"; exit 0'
-       ExitCode = 0; Stdout = ''; Stderr = ''
-       Ended = 'removal-ended'; Verdicts = @{ Remediation = 'remediated'; Install = 'succeeded' } }
+  $listing = "oem3.inf`t1`tTamrix_Vessa_Driver_Name`tTamrix Vessa 4100 Series`n"
+  $fiveHundred = -join (1..500 | ForEach-Object { "oem$_.inf`t1`tTamrix_Vessa_Driver_Name`tTamrix Vessa 4100 Series`n" })
+  # Two packages whose whole report is 2,046 characters (22 + 21 + 2 + 2,001), then 2,047: the
+  # line's limit is reached exactly, then passed by one.
+  $head = '2 packages to remove: '
+  $first = 'oem1.inf (Tamrix ABC)'
+  $twoFitting = "oem1.inf`t1`tDESCR1`tTamrix ABC`noem2.inf`t1`tDESCR1`t$('v' * 1990)`n"
+  $twoOver = "oem1.inf`t1`tDESCR1`tTamrix ABC`noem2.inf`t1`tDESCR1`t$('v' * 1991)`n"
+  # A check that fails with a message of 2,015 characters, then 2,016: 31 + 2,015 is the limit.
+  $said = 'Could not check (exit code 2): '
+  $fittingMessage = 'e' * 2015
+  $longMessage = 'e' * 2016
+
+  # Each case: the script, the stand-ins under the installed names (left out: the program is
+  # not there), and what each tool records. Judge: 'both', or the host-dependent behaviour for
+  # which only Windows decides, and then only the Windows host runs it.
+  $script:cases = @(
+    @{ Name = 'nothing left: detection says so'; Script = 'detect-remediation.ps1'; Judge = 'both'
+       Check = @{ ExitCode = 0 }
+       Agents = @{ Remediations = 'no issue (exit code 0): Nothing to remove' } }
+    @{ Name = 'nothing left: the app is there'; Script = 'detect-app.ps1'; Judge = 'both'
+       Check = @{ ExitCode = 0 }
+       Agents = @{ Intune = 'detected'; ConfigurationManager = 'installed' } }
+    @{ Name = 'a package left: detection lists it'; Script = 'detect-remediation.ps1'; Judge = 'both'
+       Check = @{ Stdout = $listing; ExitCode = 1 }
+       Agents = @{ Remediations = 'issue detected (exit code 1): 1 package to remove: oem3.inf (Tamrix Vessa 4100 Series)' } }
+    @{ Name = 'a package left: the app is not there'; Script = 'detect-app.ps1'; Judge = 'both'
+       Check = @{ Stdout = $listing; ExitCode = 1 }
+       Agents = @{ Intune = 'not detected'; ConfigurationManager = 'not installed' } }
+    @{ Name = 'the check could not look (exit code 2): detection says why, on one line'; Script = 'detect-remediation.ps1'
+       Judge = 'both'; Check = @{ Stderr = "staged-package-check: cannot list the INF directory`r`n(the listing failed)`r`n"; ExitCode = 2 }
+       Agents = @{ Remediations = 'issue detected (exit code 1): Could not check (exit code 2): staged-package-check: cannot list the INF directory (the listing failed)' } }
+    @{ Name = 'the check could not look (exit code 2): the app is unknown'; Script = 'detect-app.ps1'; Judge = 'both'
+       Check = @{ Stderr = "staged-package-check: cannot list the INF directory`n"; ExitCode = 2 }
+       Agents = @{ Intune = 'not detected'; ConfigurationManager = 'unknown' } }
+    @{ Name = 'the check is missing: detection says so'; Script = 'detect-remediation.ps1'; Judge = 'both'
+       Agents = @{ Remediations = '^issue detected \(exit code 1\): Could not check: cannot start .*staged-package-check\.exe: .+$' } }
+    @{ Name = 'the check is missing: the app is unknown, and nothing is written'; Script = 'detect-app.ps1'; Judge = 'both'
+       Agents = @{ Intune = 'not detected'; ConfigurationManager = 'unknown' } }
+    @{ Name = 'the removal is missing: the remediation fails and says why'; Script = 'remediate.ps1'; Judge = 'both'
+       Agents = @{ Remediation = '^failed \(exit code 1\), error: Could not start .*staged-package-removal\.exe: .+$'
+                   Install = 'failed (exit code 1)' } }
+    @{ Name = 'the removal succeeds'; Script = 'remediate.ps1'; Judge = 'both'
+       Removal = @{ ExitCode = 0 }
+       Agents = @{ Remediation = 'remediated'; Install = 'succeeded' } }
     # ProgramW6432 is set on 64-bit Windows only ("WOW64 Implementation Details").
-    @{ Name = 'no ProgramW6432: the remediation fails and says why'; Script = 'remediate.ps1'
-       NoProgramFiles = $true; ExitCode = 1; Stdout = ''; Stderr = '^Could not start the removal: ProgramW6432 is not set'
-       Verdicts = @{ Remediation = 'failed'; Install = 'failed' } }
-    @{ Name = 'no ProgramW6432: detection says so'; Script = 'detect-remediation.ps1'
-       NoProgramFiles = $true; ExitCode = 1; Stdout = '^Could not check: ProgramW6432 is not set'; Stderr = ''
-       Verdicts = @{ Remediations = 'remediation runs' } }
-    @{ Name = 'no ProgramW6432: the app is unknown, and nothing is written'; Script = 'detect-app.ps1'
-       NoProgramFiles = $true; ExitCode = 1; Stdout = ''; Stderr = ''
-       Verdicts = @{ Intune = 'not detected'; ConfigurationManager = 'unknown' } }
-    # The agent reads the script's output through the OEM code page (IntuneScriptLab).
-    @{ Name = 'a non-ASCII value, in a console of code page 437, is written as ASCII'; Script = 'detect-remediation.ps1'
-       Check = "printf 'oem3.inf\t1\tKey\tS\303\251ries\t\342\234\223\n'; exit 1"; ExitCode = 1; Oem = $true
-       Stdout = '1 package to remove: oem3.inf (S\u00E9ries\u0009\u2713)'; Stderr = ''
-       Verdicts = @{ Remediations = 'remediation runs' } }
+    @{ Name = 'no ProgramW6432: the remediation fails and says why'; Script = 'remediate.ps1'; Judge = 'both'
+       NoProgramFiles = $true; Removal = @{ ExitCode = 0 }
+       Agents = @{ Remediation = '^failed \(exit code 1\), error: Could not start the removal: ProgramW6432 is not set'
+                   Install = 'failed (exit code 1)' } }
+    @{ Name = 'no ProgramW6432: detection says so'; Script = 'detect-remediation.ps1'; Judge = 'both'
+       NoProgramFiles = $true; Check = @{ ExitCode = 0 }
+       Agents = @{ Remediations = '^issue detected \(exit code 1\): Could not check: ProgramW6432 is not set' } }
+    @{ Name = 'no ProgramW6432: the app is unknown, and nothing is written'; Script = 'detect-app.ps1'; Judge = 'both'
+       NoProgramFiles = $true; Check = @{ ExitCode = 0 }
+       Agents = @{ Intune = 'not detected'; ConfigurationManager = 'unknown' } }
     @{ Name = '500 packages: one line that fits in 2,048 characters with its CR LF, as many whole names as fit, and a count'
-       Script = 'detect-remediation.ps1'; Check = "$fiveHundred; exit 1"; ExitCode = 1; Count = 500
-       Stdout = '^500 packages to remove: oem1\.inf \(Tamrix Vessa 4100 Series\)(, oem[0-9]+\.inf \(Tamrix Vessa 4100 Series\))*, \.\.\. and [0-9]+ more$'
-       Stderr = ''; Verdicts = @{ Remediations = 'remediation runs' } }
-  )
+       Script = 'detect-remediation.ps1'; Judge = 'both'; Check = @{ Stdout = $fiveHundred; ExitCode = 1 }; Count = 500
+       Agents = @{ Remediations = '^issue detected \(exit code 1\): 500 packages to remove: oem1\.inf \(Tamrix Vessa 4100 Series\)(, oem[0-9]+\.inf \(Tamrix Vessa 4100 Series\))*, \.\.\. and [0-9]+ more$' } }
+    @{ Name = 'two packages whose report is exactly 2,046 characters: both are named'; Script = 'detect-remediation.ps1'
+       Judge = 'both'; Check = @{ Stdout = $twoFitting; ExitCode = 1 }
+       Agents = @{ Remediations = "issue detected (exit code 1): $head$first, oem2.inf ($('v' * 1990))" } }
+    @{ Name = 'two packages whose report would be 2,047 characters: the second is counted'; Script = 'detect-remediation.ps1'
+       Judge = 'both'; Check = @{ Stdout = $twoOver; ExitCode = 1 }
+       Agents = @{ Remediations = "issue detected (exit code 1): $head$first, ... and 1 more" } }
+    @{ Name = 'a failing check''s message that makes the line exactly 2,046 characters is whole'; Script = 'detect-remediation.ps1'
+       Judge = 'both'; Check = @{ Stderr = $fittingMessage; ExitCode = 2 }
+       Agents = @{ Remediations = "issue detected (exit code 1): $said$fittingMessage" } }
+    @{ Name = 'a failing check''s message one character longer is cut to 2,046 characters, ending in ...'
+       Script = 'detect-remediation.ps1'; Judge = 'both'; Check = @{ Stderr = $longMessage; ExitCode = 2 }
+       Agents = @{ Remediations = "issue detected (exit code 1): $said$('e' * (2043 - $said.Length))..." } }
+    @{ Name = 'the removal exits -1: so does the remediation, as a 32-bit exit code'; Script = 'remediate.ps1'
+       Judge = 'Windows: the exit code''s width'; Removal = @{ ExitCode = -1 }
+       Agents = @{ Remediation = 'failed (exit code -1)'; Install = 'failed (exit code -1)' } }
+    # The call operator of PowerShell for Windows returns at once for a GUI program.
+    @{ Name = 'a removal (a GUI program) that takes seconds is waited for, and its exit code kept'; Script = 'remediate.ps1'
+       Judge = 'Windows: starting and waiting for a GUI program'; Removal = @{ Wait = 3000; ExitCode = 7 }; Ended = 'Removal'
+       Agents = @{ Remediation = 'failed (exit code 7)'; Install = 'failed (exit code 7)' } }
+    @{ Name = 'a removal (a GUI program) that takes seconds and succeeds'; Script = 'remediate.ps1'
+       Judge = 'Windows: starting and waiting for a GUI program'; Removal = @{ Wait = 2000; ExitCode = 0 }; Ended = 'Removal'
+       Agents = @{ Remediation = 'remediated'; Install = 'succeeded' } }
+    # The check writes UTF-8; PowerShell for Windows would decode it with the console's code page.
+    @{ Name = 'a non-ASCII value is read as the check wrote it and written as ASCII'; Script = 'detect-remediation.ps1'
+       Judge = 'Windows: the console''s code page'; Check = @{ Stdout = "oem3.inf`t1`tKey`tS$([char]0xE9)ries`t$([char]0x2713)`n"; ExitCode = 1 }
+       Agents = @{ Remediations = 'issue detected (exit code 1): 1 package to remove: oem3.inf (S\u00E9ries\u0009\u2713)' } }
+    @{ Name = 'a check''s non-ASCII message is read as the check wrote it'; Script = 'detect-remediation.ps1'
+       Judge = 'Windows: the console''s code page'; Check = @{ Stderr = "staged-package-check: cannot read C:\Windows\INF\$([char]0xE9)`n"; ExitCode = 2 }
+       Agents = @{ Remediations = 'issue detected (exit code 1): Could not check (exit code 2): staged-package-check: cannot read C:\Windows\INF\\u00E9' } }
+  ) | Where-Object { ($IsWindows -or $_.Judge -eq 'both') -and
+    (-not $env:SPR_ONLY_SCRIPTS -or $_.Script -like $env:SPR_ONLY_SCRIPTS) }
   $script:scripts = @(
     @{ Name = 'detect-remediation.ps1' }, @{ Name = 'remediate.ps1' }, @{ Name = 'detect-app.ps1' })
 }
 
 BeforeAll {
-  # run SCRIPT FOLDER [-Oem]: the script in a new PowerShell, ProgramW6432 set to FOLDER, PATH to
-  # SPR_SCRIPT_PATH; its exit code, STDOUT as bytes and as ASCII text, and STDERR.
-  function Invoke-DeployScript([string] $Script, [string] $ProgramFiles, [string] $CaseFolder = '', [switch] $Oem) {
+  # Start-DeployScript SCRIPT [-ProgramFiles FOLDER] [-NoProgramFiles]: the script in a new
+  # PowerShell, with ProgramW6432 set to FOLDER (or, left out, as the host has it) or unset, and
+  # on Linux PATH set to SPR_SCRIPT_PATH; Wait-DeployScript then gives what the agents read of it.
+  function Start-DeployScript([string] $Script, [string] $ProgramFiles = '', [switch] $NoProgramFiles) {
     $start = New-Object System.Diagnostics.ProcessStartInfo
     $start.FileName = $env:SPR_PWSH
-    $path = Join-Path $env:SPR_DEPLOY $Script
-    if ($Oem) {
-      # The script in a host whose console output encoding is code page 437, as the agents' is.
-      $start.ArgumentList.Add('-NoProfile'); $start.ArgumentList.Add('-NonInteractive'); $start.ArgumentList.Add('-Command')
-      $start.ArgumentList.Add("[Console]::OutputEncoding = [Text.Encoding]::GetEncoding(437); & '$path'; exit `$LASTEXITCODE")
-    } else {
-      foreach ($argument in '-NoProfile', '-NonInteractive', '-File', $path) { $start.ArgumentList.Add($argument) }
+    foreach ($argument in '-NoProfile', '-NonInteractive', '-File', (Join-Path $env:SPR_DEPLOY $Script)) {
+      $start.ArgumentList.Add($argument)
     }
     $start.UseShellExecute = $false
     $start.RedirectStandardOutput = $true
     $start.RedirectStandardError = $true
-    $start.Environment['ProgramW6432'] = $ProgramFiles
-    $start.Environment['PATH'] = $env:SPR_SCRIPT_PATH
-    $start.Environment['SPR_CASE'] = $CaseFolder
-    $process = [System.Diagnostics.Process]::Start($start)
-    $errors = $process.StandardError.ReadToEndAsync()
-    $bytes = New-Object System.IO.MemoryStream
-    $process.StandardOutput.BaseStream.CopyTo($bytes)
-    $process.WaitForExit()
-    $raw = $bytes.ToArray()
+    if ($NoProgramFiles) { [void]$start.Environment.Remove('ProgramW6432') }
+    elseif ($ProgramFiles) { $start.Environment['ProgramW6432'] = $ProgramFiles }
+    if (-not $IsWindows) { $start.Environment['PATH'] = $env:SPR_SCRIPT_PATH }
+    $startedAt = [DateTime]::UtcNow
+    # Wine 8 now and then fails a start with ERROR_INTERNAL_ERROR (1359), before any code of the
+    # new process ran (tests/support/win32_process.h says where): only that is tried again.
+    for ($attempt = 1; ; $attempt++) {
+      try { $process = [System.Diagnostics.Process]::Start($start); break }
+      catch {
+        $cause = $_.Exception.GetBaseException()
+        if (-not ($cause -is [System.ComponentModel.Win32Exception] -and $cause.NativeErrorCode -eq 1359) -or $attempt -eq 3) { throw }
+        Write-Host "note: Wine could not start PowerShell for $Script (ERROR_INTERNAL_ERROR); starting it again"
+      }
+    }
+    $stdout = New-Object System.IO.MemoryStream
+    $stderr = New-Object System.IO.MemoryStream
     [pscustomobject]@{
+      Script = $Script; Process = $process; Stdout = $stdout; Stderr = $stderr; StartedAt = $startedAt
+      Copies = @($process.StandardOutput.BaseStream.CopyToAsync($stdout), $process.StandardError.BaseStream.CopyToAsync($stderr))
+    }
+  }
+  function Wait-DeployScript($started) {
+    $process = $started.Process
+    # A script that does not end fails its case, not the whole suite.
+    if (-not $process.WaitForExit(120000)) {
+      $process.Kill($true)
+      throw "$($started.Script) did not end within 120 seconds"
+    }
+    # The script's output ends when every process that holds it has ended: the script, and any
+    # program it started that inherited it and is still running, for which an agent would wait.
+    if (-not [System.Threading.Tasks.Task]::WaitAll($started.Copies, 30000)) {
+      throw "the output of $($started.Script) did not end within 30 seconds of its exit: a program it started still holds it"
+    }
+    # The agents read the script's output through the console's code page, 437 (the guide's
+    # Remediations section says where that was seen): what is not ASCII shows as something else.
+    $oem = [Text.Encoding]::GetEncoding(437)
+    [pscustomobject]@{
+      Script = $started.Script
+      ProcessId = $process.Id
+      StartedAt = $started.StartedAt
+      # As a Windows process reads it: a signed 32-bit value (Process.ExitCode).
       ExitCode = $process.ExitCode
-      Bytes = $raw
-      Stdout = ([Text.Encoding]::ASCII.GetString($raw)).TrimEnd("`r", "`n")
-      Stderr = $errors.Result.TrimEnd("`r", "`n")
+      Bytes = $started.Stdout.ToArray()
+      Output = $oem.GetString($started.Stdout.ToArray()).TrimEnd("`r", "`n")
+      Errors = $oem.GetString($started.Stderr.ToArray()).TrimEnd("`r", "`n")
     }
   }
+  function Invoke-DeployScript([string] $Script, [string] $ProgramFiles = '', [switch] $NoProgramFiles) {
+    Wait-DeployScript (Start-DeployScript $Script -ProgramFiles $ProgramFiles -NoProgramFiles:$NoProgramFiles)
+  }
 
-  # What each deployment tool concludes from a run.
-  # "Remediations": "A remediation script only runs if the detection script uses exit code exit 1,
-  # meaning the issue was detected." IntuneScriptLab saw any non-zero exit run it; the scripts
-  # exit 0 or 1 only, on which the two readings agree.
-  function Get-RemediationsVerdict($run) {
-    if ($run.ExitCode -eq 0) { 'no remediation' } else { 'remediation runs' }
-  }
-  # A remediation that exits non-zero has failed ("Remediations"); IntuneScriptLab's release notes
-  # (0.29.0) count one that writes to STDERR as a script error too.
-  function Get-RemediationVerdict($run) {
-    if ($run.ExitCode -eq 0 -and -not $run.Stderr) { 'remediated' } else { 'failed' }
-  }
-  # Win32 app or application install: return code 0 is success, and -1, which the guide adds as
-  # Failed, fails ("Add, assign, and monitor a Win32 app in Microsoft Intune", return codes;
-  # "Create applications in Configuration Manager", Return Codes).
-  function Get-InstallVerdict($run) {
-    if ($run.ExitCode -eq 0) { 'succeeded' } else { 'failed' }
-  }
-  # "Add, assign, and monitor a Win32 app in Microsoft Intune": "The app will be detected when the
-  # script both returns a 0 value exit code and writes a string value to STDOUT"; IntuneScriptLab
-  # saw a detection script that writes to STDERR read as not detected.
-  function Get-IntuneVerdict($run) {
-    if ($run.ExitCode -eq 0 -and $run.Stdout -and -not $run.Stderr) { 'detected' } else { 'not detected' }
-  }
-  # "Create applications in Configuration Manager", the script detection method's table: exit 0
-  # with STDOUT is installed; exit 0 with nothing on either stream is not installed; exit 0 with
-  # STDERR only, or any other exit code, is unknown (a failure).
-  function Get-ConfigurationManagerVerdict($run) {
-    if ($run.ExitCode -ne 0) { 'unknown' }
-    elseif ($run.Stdout) { 'installed' }
-    elseif ($run.Stderr) { 'unknown' }
-    else { 'not installed' }
-  }
-  function Get-Verdict([string] $Tool, $run) {
+  # What each deployment tool records of a run: its verdict, and the exit code and output it shows.
+  function Get-AgentView([string] $Tool, $run) {
     switch ($Tool) {
-      'Remediations' { Get-RemediationsVerdict $run }
-      'Remediation' { Get-RemediationVerdict $run }
-      'Install' { Get-InstallVerdict $run }
-      'Intune' { Get-IntuneVerdict $run }
-      'ConfigurationManager' { Get-ConfigurationManagerVerdict $run }
+      # "Remediations": "A remediation script only runs if the detection script uses exit code
+      # exit 1, meaning the issue was detected"; the report shows the detection's output.
+      # IntuneScriptLab saw any non-zero exit run it; the scripts exit 0 or 1 only.
+      'Remediations' {
+        $(if ($run.ExitCode -eq 0) { 'no issue' } else { 'issue detected' }) + " (exit code $($run.ExitCode)): $($run.Output)"
+      }
+      # A remediation that exits non-zero has failed ("Remediations"); IntuneScriptLab's release
+      # notes (0.29.0) count one that writes to STDERR as a script error too.
+      'Remediation' {
+        if ($run.ExitCode -eq 0 -and -not $run.Errors) { 'remediated' }
+        else { "failed (exit code $($run.ExitCode))" + $(if ($run.Errors) { ", error: $($run.Errors)" } else { '' }) }
+      }
+      # Win32 app or application install: return code 0 is success, and any other fails
+      # ("Add, assign, and monitor a Win32 app in Microsoft Intune", return codes; "Create
+      # applications in Configuration Manager", Return Codes).
+      'Install' { if ($run.ExitCode -eq 0) { 'succeeded' } else { "failed (exit code $($run.ExitCode))" } }
+      # "Add, assign, and monitor a Win32 app in Microsoft Intune": "The app will be detected
+      # when the script both returns a 0 value exit code and writes a string value to STDOUT",
+      # and "if any data is written to STDERR, the detection result is evaluated as not installed".
+      'Intune' { if ($run.ExitCode -eq 0 -and $run.Output -and -not $run.Errors) { 'detected' } else { 'not detected' } }
+      # "Create applications in Configuration Manager", the script detection method's table: exit
+      # 0 with STDOUT is installed; exit 0 with nothing on either stream is not installed; exit 0
+      # with STDERR only, or any other exit code, is unknown (a failure).
+      'ConfigurationManager' {
+        if ($run.ExitCode -ne 0) { 'unknown' }
+        elseif ($run.Output) { 'installed' }
+        elseif ($run.Errors) { 'unknown' }
+        else { 'not installed' }
+      }
+      default { throw "no deployment tool $Tool" }
     }
   }
 
-  function Assert-Run($run, $case) {
-    $run.ExitCode | Should -Be $case.ExitCode -Because "STDOUT: $($run.Stdout) STDERR: $($run.Stderr)"
-    if ($case.Stdout -like '^*') { $run.Stdout | Should -Match $case.Stdout } else { $run.Stdout | Should -BeExactly $case.Stdout }
-    if ($case.Stderr -like '^*') { $run.Stderr | Should -Match $case.Stderr } else { $run.Stderr | Should -BeExactly $case.Stderr }
-    # One line, ASCII: what any code page shows alike, and all of it the last line.
-    @($run.Bytes | Where-Object { $_ -gt 126 -or ($_ -lt 32 -and $_ -ne 10 -and $_ -ne 13) }).Count | Should -Be 0
-    @($run.Stdout -split "`n").Count | Should -BeLessOrEqual 1
-    # With its CR LF, within the 2,048 characters that the agent keeps.
-    $run.Stdout.Length | Should -BeLessOrEqual 2046
-    foreach ($tool in $case.Verdicts.Keys) {
-      Get-Verdict $tool $run | Should -Be $case.Verdicts[$tool] -Because "the verdict of $tool"
-    }
+  # PowerShell for Windows under Wine, started without a console, exits 0 having run nothing (seen
+  # here; the agents always give it one). So on Windows each run shows that its session ran: the
+  # transcript that the policy has PowerShell write of every session, of the process started,
+  # written since it started, running the script to its end. Each is removed once read, and an
+  # older one of a process ID that Wine gives again is not taken for it.
+  function Assert-SessionRan($run) {
+    if (-not $IsWindows) { return }
+    $mine = @(Get-ChildItem -LiteralPath $env:SPR_TRANSCRIPTS -Recurse -File |
+      Where-Object { $_.LastWriteTimeUtc -ge $run.StartedAt.AddSeconds(-2) -and
+        (Select-String -LiteralPath $_.FullName -Pattern "^Process ID: $($run.ProcessId)$" -Quiet) })
+    $mine.Count | Should -Be 1 -Because "one transcript of process $($run.ProcessId) ($($run.Script))"
+    $text = Get-Content -Raw -LiteralPath $mine[0].FullName
+    $text | Should -Match ([regex]::Escape("-File $(Join-Path $env:SPR_DEPLOY $run.Script)"))
+    $text | Should -Match 'PowerShell transcript end'
+    Remove-Item -LiteralPath $mine[0].FullName
   }
 
-  function New-StandIn([string] $Folder, [string] $Name, [string] $Body) {
+  # Assert-Agents RUN EXPECTED: each tool's record (a pattern where it starts with ^), and what
+  # every script's run must give any agent.
+  function Assert-Agents($run, [hashtable] $expected) {
+    Assert-SessionRan $run
+    foreach ($tool in $expected.Keys) {
+      $view = Get-AgentView $tool $run
+      if ($expected[$tool] -like '^*') { $view | Should -Match $expected[$tool] -Because "what $tool records" }
+      else { $view | Should -BeExactly $expected[$tool] -Because "what $tool records" }
+    }
+    if ($run.Script -like 'detect-*') {
+      # One line of printable ASCII, which any code page shows alike, all of it the last line,
+      # within the 2,048 characters the agent keeps with its CR LF; nothing on STDERR.
+      @($run.Bytes | Where-Object { $_ -gt 126 -or ($_ -lt 32 -and $_ -ne 10 -and $_ -ne 13) }).Count | Should -Be 0
+      @($run.Output -split "`n").Count | Should -BeLessOrEqual 1
+      $run.Output.Length | Should -BeLessOrEqual 2046
+      $run.Errors | Should -BeNullOrEmpty
+    }
+    # detect-app.ps1 writes only when the app is there.
+    if ($run.Script -eq 'detect-app.ps1' -and $run.ExitCode -ne 0) { $run.Output | Should -BeNullOrEmpty }
+  }
+
+  # New-Program FOLDER NAME SUBSYSTEM BEHAVIOUR: the stand-in under the installed NAME in
+  # FOLDER\Staged Package Removal, doing what BEHAVIOUR says (Stdout, Stderr, Wait, ExitCode);
+  # its path.
+  function New-Program([string] $Folder, [string] $Name, [string] $Subsystem, [hashtable] $Behaviour) {
     $programs = Join-Path $Folder 'Staged Package Removal'
     New-Item -ItemType Directory -Force -Path $programs | Out-Null
-    if ($null -eq $Body -or $Body -eq '') { return }
-    $file = Join-Path $programs $Name
-    [IO.File]::WriteAllText($file, "#!/bin/sh`n$Body`n")
-    & /bin/chmod +x $file
+    $path = Join-Path $programs $Name
+    if ($null -eq $Behaviour) { return $path }
+    Copy-Item -LiteralPath $(if ($Subsystem -eq 'gui') { $env:SPR_STAND_IN_GUI } else { $env:SPR_STAND_IN_CONSOLE }) $path
+    if (-not $IsWindows) { & /bin/chmod +x $path }
+    $utf8 = New-Object System.Text.UTF8Encoding($false)
+    if ($Behaviour.ContainsKey('Stdout')) { [IO.File]::WriteAllText("$path.stdout", $Behaviour.Stdout, $utf8) }
+    if ($Behaviour.ContainsKey('Stderr')) { [IO.File]::WriteAllText("$path.stderr", $Behaviour.Stderr, $utf8) }
+    if ($Behaviour.ContainsKey('Wait')) { [IO.File]::WriteAllText("$path.wait", "$($Behaviour.Wait)") }
+    if ($Behaviour.ContainsKey('ExitCode')) { [IO.File]::WriteAllText("$path.exit-code", "$($Behaviour.ExitCode)") }
+    $path
   }
-
-  function Set-InfFile([string] $Name, [string] $Line, [switch] $Utf16, [switch] $ReadOnly) {
-    $inf = Join-Path $env:SPR_WINDIR 'inf'
-    $text = "[Version]`r`nSignature=`"`$Windows NT`$`"`r`nClass=Printer`r`n`r`n[Strings]`r`n$Line`r`n"
-    $encoding = if ($Utf16) { New-Object Text.UnicodeEncoding($false, $true) } else { [Text.Encoding]::ASCII }
-    $path = Join-Path $inf $Name
-    if (Test-Path $path) { & /bin/chmod u+w $path }
-    [IO.File]::WriteAllText($path, $text, $encoding)
-    [IO.File]::WriteAllText((Join-Path $inf ($Name -replace '\.inf$', '.pnf')), 'PNF')
-    # Wine 8 reads each listed INF at <windir>\i<name> (tests/support/wine_listing.h says why).
-    & /bin/ln -sf "inf/$Name" (Join-Path $env:SPR_WINDIR "i$Name")
-    if ($ReadOnly) { & /bin/chmod a-w $path }
+  function New-Case {
+    $folder = Join-Path $env:SPR_SCRATCH ([guid]::NewGuid())
+    New-Item -ItemType Directory -Path $folder | Out-Null
+    $folder
   }
-  function Test-Inf([string] $Name) { Test-Path (Join-Path $env:SPR_WINDIR "inf/$Name") }
 }
 
-Describe 'Each script as Windows PowerShell 5.1 reads it' {
+Describe 'Each script as Windows PowerShell 5.1 reads it (Linux)' -Skip:$IsWindows {
   BeforeAll {
     # The commands the scripts may call, and their parameters: each on its Windows PowerShell 5.1
     # reference page (learn.microsoft.com/powershell/module/..., version 5.1). Some commands and
@@ -211,6 +297,16 @@ Describe 'Each script as Windows PowerShell 5.1 reads it' {
       'ForEach-Object' = @()                                   # Microsoft.PowerShell.Core, 5.1 (Process by position)
       'Start-Process' = @('FilePath', 'Wait', 'PassThru', 'ErrorAction')  # Microsoft.PowerShell.Management, 5.1; ErrorAction: about_CommonParameters
     }
+  }
+
+  # The guide's encoding rules: the agents want UTF-8 (Remediations, without a BOM when the
+  # signature is checked); plain ASCII is that, and the same text under any code page.
+  It '<Name> is plain ASCII, without a byte order mark, with CR LF line ends' -ForEach $scripts {
+    $bytes = [IO.File]::ReadAllBytes((Join-Path $env:SPR_DEPLOY $Name))
+    @($bytes | Where-Object { $_ -gt 126 -or ($_ -lt 32 -and $_ -ne 10 -and $_ -ne 13) }).Count | Should -Be 0
+    $text = [Text.Encoding]::ASCII.GetString($bytes)
+    $text | Should -Match "`r`n$"
+    ($text -replace "`r`n", '') | Should -Not -Match "[`r`n]" -Because 'every line ends with CR LF'
   }
 
   It '<Name> parses with PowerShell''s own parser' -ForEach $scripts {
@@ -267,7 +363,7 @@ Describe 'Each script as Windows PowerShell 5.1 reads it' {
       'Combine',                                                              # Path.Combine(String, String, String), 4.0
       'FileName', 'UseShellExecute', 'RedirectStandardOutput', 'RedirectStandardError',
       'StandardOutputEncoding', 'StandardErrorEncoding',                      # ProcessStartInfo
-      'Start', 'StandardOutput', 'StandardError', 'WaitForExit', 'ExitCode',  # Process
+      'Start', 'StandardOutput', 'StandardError', 'WaitForExit', 'ExitCode',  # Process (WaitForExit(Int32) too)
       'ReadToEnd', 'ReadToEndAsync', 'Result',                                # StreamReader (ReadToEndAsync: 4.5), Task
       'Error', 'WriteLine',                                                   # Console.Error, TextWriter
       'Exception', 'GetBaseException', 'Message', 'Count')                    # ErrorRecord, Exception, Array
@@ -286,67 +382,65 @@ Describe 'Each script as Windows PowerShell 5.1 reads it' {
     (Get-Content -Raw $path) | Should -Not -Match '`u\{'
   }
 
-  # On Unix the call operator waits for every program, so the stand-in cases would pass without
-  # -Wait: the syntax tree shows that the removal is started with it.
-  It 'remediate.ps1 starts the removal with Start-Process -Wait -PassThru' {
-    $ast = [System.Management.Automation.Language.Parser]::ParseFile((Join-Path $env:SPR_DEPLOY 'remediate.ps1'), [ref]$null, [ref]$null)
-    $starts = @($ast.FindAll({ param($node) $node -is [System.Management.Automation.Language.CommandAst] -and
-        $node.GetCommandName() -eq 'Start-Process' }, $true))
-    $starts.Count | Should -Be 1
-    $parameters = @($starts[0].CommandElements | Where-Object { $_ -is [System.Management.Automation.Language.CommandParameterAst] } |
-      ForEach-Object { $_.ParameterName })
-    $parameters | Should -Contain 'Wait'
-    $parameters | Should -Contain 'PassThru'
-  }
-}
-
-Describe 'Against stand-in programs' {
   It 'runs the scripts where no xdg-open can be reached' {
     # Start-Process on Unix hands a path it cannot resolve to xdg-open (PowerShell's Process.cs):
     # a missing removal must fail here for the script's reason, not because xdg-open ran.
     $found = $env:SPR_SCRIPT_PATH -split ':' | ForEach-Object { Join-Path $_ 'xdg-open' } | Where-Object { Test-Path $_ }
     $found | Should -BeNullOrEmpty
   }
+}
 
-  It 'the host of the code-page case really is not UTF-8' {
-    $start = New-Object System.Diagnostics.ProcessStartInfo
-    $start.FileName = $env:SPR_PWSH
-    foreach ($argument in '-NoProfile', '-NonInteractive', '-Command',
-        '[Console]::OutputEncoding = [Text.Encoding]::GetEncoding(437); [Console]::OutputEncoding.CodePage') {
-      $start.ArgumentList.Add($argument)
-    }
-    $start.UseShellExecute = $false
-    $start.RedirectStandardOutput = $true
-    $process = [System.Diagnostics.Process]::Start($start)
-    $said = $process.StandardOutput.ReadToEnd().Trim()
-    $process.WaitForExit()
-    $said | Should -Be '437'
+Describe 'Against stand-in programs' {
+  It 'runs in a console whose code page is 437, as the agents'' (Windows)' -Skip:(-not $IsWindows) {
+    # The scripts inherit this console: the code page that PowerShell for Windows decodes a
+    # program's output with when it is not told otherwise.
+    [Console]::OutputEncoding.CodePage | Should -Be 437
   }
 
-  It '<Name>' -ForEach $standIns {
-    $folder = Join-Path $env:SPR_SCRATCH ([guid]::NewGuid())
-    New-StandIn $folder 'staged-package-check.exe' $Check
-    New-StandIn $folder 'staged-package-removal.exe' $Removal
-    $programFiles = if ($NoProgramFiles) { '' } else { $folder }
-    $run = Invoke-DeployScript $Script $programFiles -CaseFolder $folder -Oem:([bool]$Oem)
-    Assert-Run $run $_
-    if ($Ended) { Join-Path $folder $Ended | Should -Exist -Because 'the script exited before the removal ended' }
+  It '<Script>: <Name> [judged on <Judge>]' -ForEach $cases {
+    $folder = New-Case
+    # (PowerShell's names know no case: $checkPath is not $Check.)
+    $checkPath = New-Program $folder 'staged-package-check.exe' 'console' $Check
+    $removalPath = New-Program $folder 'staged-package-removal.exe' 'gui' $Removal
+    $run = Invoke-DeployScript $Script -ProgramFiles $folder -NoProgramFiles:([bool]$NoProgramFiles)
+    Assert-Agents $run $Agents
+    # Each program the script should have run was started: not a run that did nothing.
+    if ($Check -and -not $NoProgramFiles) { "$checkPath.started" | Should -Exist -Because 'the script starts the check' }
+    if ($Removal -and -not $NoProgramFiles) { "$removalPath.started" | Should -Exist -Because 'the script starts the removal' }
+    if ($Ended) {
+      "$(if ($Ended -eq 'Removal') { $removalPath } else { $checkPath }).ended" | Should -Exist -Because 'the script exited before the program ended'
+    }
     if ($Count) {
       # The whole names shown and the count of the rest make up every package, and one more name
       # would not have fitted.
-      $shown = ([regex]::Matches($run.Stdout, 'oem[0-9]+\.inf')).Count
-      $rest = [int]($run.Stdout -replace '^.*\.\.\. and ([0-9]+) more$', '$1')
+      $shown = ([regex]::Matches($run.Output, 'oem[0-9]+\.inf')).Count
+      $rest = [int]($run.Output -replace '^.*\.\.\. and ([0-9]+) more$', '$1')
       $rest + $shown | Should -Be $Count
-      $longer = ($run.Stdout -replace ', \.\.\. and [0-9]+ more$', '') +
+      $longer = ($run.Output -replace ', \.\.\. and [0-9]+ more$', '') +
         ", oem$($shown + 1).inf (Tamrix Vessa 4100 Series)" + $(if ($rest -gt 1) { ", ... and $($rest - 1) more" } else { '' })
       $longer.Length | Should -BeGreaterThan 2046
     }
   }
 }
 
-Describe 'Against the real programs, installed from the MSI, under Wine' {
+# Judged on Windows: the programs installed from the MSI, run as the agents run them, with the
+# prefix's own ProgramW6432.
+Describe 'Against the real programs, installed from the MSI (Windows)' -Skip:(-not $IsWindows) {
   BeforeAll {
-    $programs = $env:SPR_REAL_PROGRAMS
+    # Set-InfFile NAME LINE [-Utf16] [-ReadOnly]: a staged package whose [Strings] holds LINE.
+    function Set-InfFile([string] $Name, [string] $Line, [switch] $Utf16, [switch] $ReadOnly) {
+      $text = "[Version]`r`nSignature=`"`$Windows NT`$`"`r`nClass=Printer`r`n`r`n[Strings]`r`n$Line`r`n"
+      $encoding = if ($Utf16) { New-Object Text.UnicodeEncoding($false, $true) } else { [Text.Encoding]::ASCII }
+      # Wine 8 reads each listed INF at <windir>\i<name> (tests/support/wine_listing.h says why):
+      # a copy there.
+      foreach ($path in (Join-Path $env:windir "inf\$Name"), (Join-Path $env:windir "i$Name")) {
+        if (Test-Path -LiteralPath $path) { Set-ItemProperty -LiteralPath $path -Name IsReadOnly -Value $false }
+        [IO.File]::WriteAllText($path, $text, $encoding)
+      }
+      [IO.File]::WriteAllText((Join-Path $env:windir ("inf\$Name" -replace '\.inf$', '.pnf')), 'PNF')
+      if ($ReadOnly) { Set-ItemProperty -LiteralPath (Join-Path $env:windir "inf\$Name") -Name IsReadOnly -Value $true }
+    }
+    function Test-Inf([string] $Name) { Test-Path -LiteralPath (Join-Path $env:windir "inf\$Name") }
     # A staged machine: three packages that rules take (one of them read-only, so that Windows
     # refuses to delete it) and one that no rule takes.
     Set-InfFile 'oem3.inf' 'Tamrix_Vessa_Driver_Name="Tamrix Vessa 4100 Series"'
@@ -355,20 +449,22 @@ Describe 'Against the real programs, installed from the MSI, under Wine' {
     Set-InfFile 'oem9.inf' 'DeviceDesc="Contoso USB Printing Support"' -Utf16
   }
 
+  It 'the programs are where the scripts look for them' {
+    Join-Path $env:ProgramW6432 'Staged Package Removal\staged-package-check.exe' | Should -Exist
+    Join-Path $env:ProgramW6432 'Staged Package Removal\staged-package-removal.exe' | Should -Exist
+  }
+
   It 'detection lists what the removal would take, in its order' {
-    Assert-Run (Invoke-DeployScript 'detect-remediation.ps1' $programs) @{ ExitCode = 1; Stderr = ''
-      Stdout = '3 packages to remove: oem3.inf (Tamrix Vessa 4100 Series), oem7.inf (Tamrix NXR KLT), oem4.inf (Tamrix PNP)'
-      Verdicts = @{ Remediations = 'remediation runs' } }
+    Assert-Agents (Invoke-DeployScript 'detect-remediation.ps1') @{
+      Remediations = 'issue detected (exit code 1): 3 packages to remove: oem3.inf (Tamrix Vessa 4100 Series), oem7.inf (Tamrix NXR KLT), oem4.inf (Tamrix PNP)' }
   }
 
   It 'the app is not there while packages are left' {
-    Assert-Run (Invoke-DeployScript 'detect-app.ps1' $programs) @{ ExitCode = 0; Stdout = ''; Stderr = ''
-      Verdicts = @{ Intune = 'not detected'; ConfigurationManager = 'not installed' } }
+    Assert-Agents (Invoke-DeployScript 'detect-app.ps1') @{ Intune = 'not detected'; ConfigurationManager = 'not installed' }
   }
 
   It 'the remediation removes what it can and fails with the removal''s -1 for the read-only package' {
-    Assert-Run (Invoke-DeployScript 'remediate.ps1' $programs) @{ ExitCode = 255; Stdout = ''; Stderr = ''
-      Verdicts = @{ Remediation = 'failed'; Install = 'failed' } }
+    Assert-Agents (Invoke-DeployScript 'remediate.ps1') @{ Remediation = 'failed (exit code -1)'; Install = 'failed (exit code -1)' }
     Test-Inf 'oem3.inf' | Should -BeFalse
     Test-Inf 'oem4.inf' | Should -BeFalse
     Test-Inf 'oem7.inf' | Should -BeTrue
@@ -376,22 +472,19 @@ Describe 'Against the real programs, installed from the MSI, under Wine' {
   }
 
   It 'detection then lists the package that is left' {
-    Assert-Run (Invoke-DeployScript 'detect-remediation.ps1' $programs) @{ ExitCode = 1; Stderr = ''
-      Stdout = '1 package to remove: oem7.inf (Tamrix NXR KLT)'; Verdicts = @{ Remediations = 'remediation runs' } }
+    Assert-Agents (Invoke-DeployScript 'detect-remediation.ps1') @{
+      Remediations = 'issue detected (exit code 1): 1 package to remove: oem7.inf (Tamrix NXR KLT)' }
   }
 
   It 'once the package can be removed, the remediation succeeds' {
     Set-InfFile 'oem7.inf' 'DESCR1="Tamrix NXR KLT"'
-    Assert-Run (Invoke-DeployScript 'remediate.ps1' $programs) @{ ExitCode = 0; Stdout = ''; Stderr = ''
-      Verdicts = @{ Remediation = 'remediated'; Install = 'succeeded' } }
+    Assert-Agents (Invoke-DeployScript 'remediate.ps1') @{ Remediation = 'remediated'; Install = 'succeeded' }
     Test-Inf 'oem7.inf' | Should -BeFalse
     Test-Inf 'oem9.inf' | Should -BeTrue
   }
 
   It 'with nothing left, detection says so and the app is there' {
-    Assert-Run (Invoke-DeployScript 'detect-remediation.ps1' $programs) @{ ExitCode = 0; Stderr = ''
-      Stdout = 'Nothing to remove'; Verdicts = @{ Remediations = 'no remediation' } }
-    Assert-Run (Invoke-DeployScript 'detect-app.ps1' $programs) @{ ExitCode = 0; Stderr = ''
-      Stdout = 'Nothing left to remove'; Verdicts = @{ Intune = 'detected'; ConfigurationManager = 'installed' } }
+    Assert-Agents (Invoke-DeployScript 'detect-remediation.ps1') @{ Remediations = 'no issue (exit code 0): Nothing to remove' }
+    Assert-Agents (Invoke-DeployScript 'detect-app.ps1') @{ Intune = 'detected'; ConfigurationManager = 'installed' }
   }
 }

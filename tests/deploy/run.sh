@@ -1,25 +1,30 @@
 #!/usr/bin/env bash
 # The deployment scripts (packaging/deploy/), run as the agents run them: deploy.Tests.ps1, a
-# Pester suite, under the pinned PowerShell (build/tools/, scripts/setup.sh). It runs the bytes a
-# release of HEAD ships, each in a new PowerShell process, against the real programs (the
-# release's MSI installed in a Wine prefix, started through launchers of the installed names) and
-# against small stand-in programs for what a real machine cannot be made to do on demand.
+# Pester suite, on two hosts, each case where its outcome is decided (the suite says which):
+# - PowerShell 7.6.9 on Linux (build/tools/, scripts/setup.sh), against shell stand-ins;
+# - the same PowerShell's Windows files on .NET's runtime for Windows (build/tools/, pinned too),
+#   under Wine, against the release's MSI installed in the prefix and against stand-in programs
+#   built for Windows (tests/probes/deploy_stand_in.h).
+# Both run the bytes a release of HEAD ships, each script in a new PowerShell process.
 #
 # Without the .NET SDK, and so without PowerShell, the suite is skipped and says why; with
 # SPR_NO_SKIPS=1 (CI) that is a failure.
 #
-# usage: run.sh BUILD_DIR   (a windows-x64 build of HEAD: its executables and exit-code-probe.exe)
+# usage: run.sh BUILD_DIR   (a windows-x64 build of HEAD: its executables, the stand-ins and
+#                            exit-code-probe.exe)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 source tests/harness/harness.sh
 root=$PWD
 build=$(realpath "$1")
 
-pwsh=$root/build/tools/powershell/pwsh
+tools=$root/build/tools
+pwsh=$tools/powershell/pwsh
 pester_version=$(sed -n 's/.*PackageDownload Include="Pester" Version="\[\([0-9.]*\)\]".*/\1/p' tests/tools/pester/Pester.csproj)
-pester=$root/build/tools/nuget/pester/$pester_version
-if ! command -v dotnet >/dev/null || [ ! -x "$pwsh" ] || [ ! -f "$pester/tools/Pester.psd1" ]; then
-  reason="no .NET 10 SDK, so no PowerShell or Pester under build/tools (bash scripts/setup.sh installs them where it is)"
+pester=$tools/nuget/pester/$pester_version
+if ! command -v dotnet >/dev/null || [ ! -x "$pwsh" ] || [ ! -f "$pester/tools/Pester.psd1" ] ||
+   [ ! -d "$tools/dotnet-windows/shared" ]; then
+  reason="no .NET 10 SDK, so no PowerShell, Pester or .NET for Windows under build/tools (bash scripts/setup.sh installs them where it is)"
   if [ "${SPR_NO_SKIPS:-}" = 1 ]; then
     echo "deploy: FAIL: $reason" >&2
     exit 1
@@ -28,17 +33,25 @@ if ! command -v dotnet >/dev/null || [ ! -x "$pwsh" ] || [ ! -f "$pester/tools/P
   exit 0
 fi
 # NuGet's lock file does not cover a PackageDownload or a tool: each package is the one pinned, by
-# the SHA-512 NuGet recorded of what it downloaded, or the suite does not run.
-pinned() {  # pinned WHAT RECORDED EXPECTED
-  [ "$(cat "$2")" = "$(cat "$3")" ] || { echo "deploy: $1 is not the pinned package ($2: $(cat "$2"))" >&2; exit 1; }
+# the SHA-512 NuGet recorded of what it downloaded, or the suite does not run; a restored package
+# is kept as it came, so its own SHA-512 is checked too (a tool's is not: the tool's copy is not
+# the downloaded bytes).
+pinned() {  # pinned WHAT FOLDER NAME.VERSION EXPECTED [restored]
+  local recorded=$2/$3.nupkg.sha512
+  [ "$(cat "$recorded")" = "$(cat "$4")" ] || { echo "deploy: $1 is not the pinned package ($recorded: $(cat "$recorded"))" >&2; exit 1; }
+  [ "${5:-}" != restored ] || [ "$(openssl dgst -sha512 -binary "$2/$3.nupkg" | base64 -w0)" = "$(cat "$4")" ] ||
+    { echo "deploy: $1's package is not the one NuGet recorded" >&2; exit 1; }
 }
-pinned "Pester $pester_version" "$pester/pester.$pester_version.nupkg.sha512" tests/tools/pester/pester.nupkg.sha512
-[ "$(openssl dgst -sha512 -binary "$pester/pester.$pester_version.nupkg" | base64 -w0)" = \
-  "$(cat tests/tools/pester/pester.nupkg.sha512)" ] || { echo "deploy: Pester's package is not the one NuGet recorded" >&2; exit 1; }
+pinned "Pester $pester_version" "$pester" "pester.$pester_version" tests/tools/pester/pester.nupkg.sha512 restored
 powershell_version=$(cat tests/tools/powershell/version)
-pinned "PowerShell $powershell_version" \
-  "$root/build/tools/powershell/.store/powershell/$powershell_version/powershell/$powershell_version/powershell.$powershell_version.nupkg.sha512" \
+powershell_package=$tools/powershell/.store/powershell/$powershell_version/powershell/$powershell_version
+pinned "PowerShell $powershell_version" "$powershell_package" "powershell.$powershell_version" \
   tests/tools/powershell/powershell.nupkg.sha512
+for runtime in microsoft.netcore.app.runtime.win-x64 microsoft.windowsdesktop.app.runtime.win-x64; do
+  version=$(sed -n "s/.*Include=\"$runtime\" Version=\"\[\([0-9.]*\)\]\".*/\1/Ip" tests/tools/dotnet-windows/DotnetWindows.csproj)
+  pinned "$runtime $version" "$tools/nuget/$runtime/$version" "$runtime.$version" \
+    "tests/tools/dotnet-windows/$runtime.nupkg.sha512" restored
+done
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/spr-deploy.XXXXXX")
 export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -51,32 +64,64 @@ bash tests/harness/wine_prefix.sh
 msi=("$work/release/"*.msi)
 code=$(limited 300 wine "$build/exit-code-probe.exe" 'C:\windows\system32\msiexec.exe' /i "$(winepath -w "${msi[0]}")" /qn | tr -d '\r')
 [ "$code" = 0 ] || { echo "deploy: msiexec /i exited $code" >&2; exit 1; }
+mkdir "$work/scratch-linux" "$work/scratch-windows" "$work/transcripts"
 
-# Launchers of the installed programs, under their installed names: what the scripts start runs
-# the program in the prefix, and exits with what Wine hands Linux of its exit code (the low byte).
-real=$work/real
-mkdir -p "$real/Staged Package Removal"
-for program in staged-package-check.exe staged-package-removal.exe; do
-  printf '#!/bin/sh\nPATH=/usr/bin:/bin exec wine '"'"'C:\\Program Files\\Staged Package Removal\\%s'"'"' "$@"\n' \
-    "$program" >"$real/Staged Package Removal/$program"
-  chmod +x "$real/Staged Package Removal/$program"
-done
+# checked HOST RESULT STATUS: the run on HOST passed, by the counts its run-suite.ps1 wrote.
+failed_hosts=()
+checked() {
+  local counts
+  counts=$(cat "$2" 2>/dev/null || true)
+  if [ "$3" != 0 ] || ! [[ $counts =~ ^passed\ [1-9][0-9]*\ failed\ 0$ ]]; then
+    echo "deploy: the suite on $1 did not pass (status $3; ${counts:-no counts: it did not run to its end})" >&2
+    failed_hosts+=("$1")
+  fi
+}
 
+echo "== deploy: PowerShell $powershell_version on Linux"
 # The scripts' processes see only what this folder offers on PATH: on Unix, Start-Process hands a
 # path it cannot resolve to xdg-open (PowerShell's Process.cs), which must not make a missing
 # program look started.
 mkdir "$work/bin"
 # dotnet too: the PowerShell tool's pwsh starts its pwsh.dll through it.
-for tool in sh sleep cat printf seq dotnet; do ln -s "$(command -v "$tool")" "$work/bin/$tool"; done
+for tool in sh sleep cat printf dotnet; do ln -s "$(command -v "$tool")" "$work/bin/$tool"; done
+status=0
+SPR_PWSH=$pwsh SPR_DEPLOY=$work/release/deploy SPR_SCRATCH=$work/scratch-linux SPR_SCRIPT_PATH=$work/bin \
+  SPR_STAND_IN_GUI=$root/tests/deploy/stand-in.sh SPR_STAND_IN_CONSOLE=$root/tests/deploy/stand-in.sh \
+  limited 600 "$pwsh" -NoProfile -NonInteractive -File tests/deploy/run-suite.ps1 \
+    -Pester "$pester/tools" -Result "$work/linux.result" || status=$?
+checked Linux "$work/linux.result" "$status"
 
-export SPR_PWSH=$pwsh SPR_DEPLOY=$work/release/deploy SPR_REAL_PROGRAMS=$real SPR_SCRATCH=$work/scratch
-export SPR_WINDIR=$WINEPREFIX/drive_c/windows SPR_SCRIPT_PATH=$work/bin
-mkdir "$SPR_SCRATCH"
-# A time limit, so that a script that hangs fails the suite instead of the CI run.
-limited 900 "$pwsh" -NoProfile -NonInteractive -Command "
-  Import-Module '$pester/tools/Pester.psd1'
-  \$configuration = New-PesterConfiguration
-  \$configuration.Run.Path = '$root/tests/deploy/deploy.Tests.ps1'
-  \$configuration.Run.Exit = \$true
-  \$configuration.Output.Verbosity = 'Detailed'
-  Invoke-Pester -Configuration \$configuration"
+echo "== deploy: PowerShell $powershell_version for Windows, under Wine"
+# Wine's loader hands .NET's IL-only images to mscoree, which the prefix was made without.
+export WINEDLLOVERRIDES="mshtml="
+# Where pwsh.exe (a framework-dependent .NET program) finds .NET.
+DOTNET_ROOT=$(winepath -w "$tools/dotnet-windows")
+export DOTNET_ROOT
+# .NET's W^X (its code pages mapped writable and executable in turn, by default since .NET 7)
+# makes the runtime fail under Wine 8 ("Internal CLR error (0x80131506)") in most runs of a few
+# seconds, seen here; with it off, none did.
+export DOTNET_EnableWriteXorExecute=0
+# No telemetry or update check, which would reach for the network at start.
+export POWERSHELL_TELEMETRY_OPTOUT=1 POWERSHELL_UPDATECHECK=Off
+# A transcript of every PowerShell session ("about_Group_Policy_Settings": Turn on PowerShell
+# Transcription, under the PowerShellCore key), by which the suite sees that each script's
+# session ran.
+policy='HKLM\Software\Policies\Microsoft\PowerShellCore\Transcription'
+wine reg add "$policy" /v EnableTranscripting /t REG_DWORD /d 1 /f >/dev/null
+wine reg add "$policy" /v EnableInvocationHeader /t REG_DWORD /d 1 /f >/dev/null
+wine reg add "$policy" /v OutputDirectory /t REG_SZ /d "$(winepath -w "$work/transcripts")" /f >/dev/null
+windows_pwsh=$(winepath -w "$powershell_package/tools/net10.0/any/win/pwsh.exe")
+export SPR_PWSH=$windows_pwsh SPR_DEPLOY=$(winepath -w "$work/release/deploy")
+export SPR_SCRATCH=$(winepath -w "$work/scratch-windows") SPR_TRANSCRIPTS=$(winepath -w "$work/transcripts")
+export SPR_STAND_IN_GUI=$(winepath -w "$build/deploy-stand-in-gui.exe")
+export SPR_STAND_IN_CONSOLE=$(winepath -w "$build/deploy-stand-in-console.exe")
+# In a console, as the agents start PowerShell: without one (no terminal on any of its standard
+# streams, as here under CI), PowerShell for Windows under Wine 8 exits 0 having run nothing
+# (seen here). script(1) gives it a terminal, and so Wine a console, which the scripts inherit.
+status=0
+limited 900 script -qec "wine '$windows_pwsh' -NoProfile -NonInteractive -File '$(winepath -w tests/deploy/run-suite.ps1)' \
+  -Pester '$(winepath -w "$pester/tools")' -Result '$(winepath -w "$work/windows.result")'" /dev/null </dev/null || status=$?
+checked Windows "$work/windows.result" "$status"
+
+((${#failed_hosts[@]} == 0)) || { echo "deploy: failed on ${failed_hosts[*]}" >&2; exit 1; }
+echo "deploy: passed on Linux ($(cat "$work/linux.result")) and Windows ($(cat "$work/windows.result"))"
