@@ -12,8 +12,16 @@ $start.RedirectStandardError = $true
 # A check that cannot start is not "installed": nothing written, exit 1.
 try { $process = [System.Diagnostics.Process]::Start($start) } catch { exit 1 }
 $null = $process.StandardError.ReadToEndAsync()
-$null = $process.StandardOutput.ReadToEnd()
-$process.WaitForExit()
+$null = $process.StandardOutput.ReadToEndAsync()
+# A check that has not ended in 30 seconds (it takes seconds) is stopped: not "installed", nothing
+# written, exit 1. No agent states a limit for detection scripts; the shortest limit on scripts
+# that one states is Configuration Manager's, for configuration items ("About client settings": a
+# "Script Execution Timeout (seconds)" of "a minimum of 60 seconds").
+if (-not $process.WaitForExit(30000)) {
+  # Kill fails only for a process that has just ended, which is then stopped all the same.
+  try { $process.Kill() } catch { }
+  exit 1
+}
 switch ($process.ExitCode) {
   # "Add, assign, and monitor a Win32 app in Microsoft Intune": detected when the script
   # returns exit code 0 and writes a string to STDOUT.

@@ -364,6 +364,7 @@ Describe 'Each script as Windows PowerShell 5.1 reads it (Linux)' -Skip:$IsWindo
       'FileName', 'UseShellExecute', 'RedirectStandardOutput', 'RedirectStandardError',
       'StandardOutputEncoding', 'StandardErrorEncoding',                      # ProcessStartInfo
       'Start', 'StandardOutput', 'StandardError', 'WaitForExit', 'ExitCode',  # Process (WaitForExit(Int32) too)
+      'Kill',                                                                 # Process.Kill(), not Kill(Boolean), which is .NET Core 3.0's
       'ReadToEnd', 'ReadToEndAsync', 'Result',                                # StreamReader (ReadToEndAsync: 4.5), Task
       'Error', 'WriteLine',                                                   # Console.Error, TextWriter
       'Exception', 'GetBaseException', 'Message', 'Count')                    # ErrorRecord, Exception, Array
@@ -377,6 +378,10 @@ Describe 'Each script as Windows PowerShell 5.1 reads it (Linux)' -Skip:$IsWindo
     }
     foreach ($member in $ast.FindAll({ param($node) $node -is [System.Management.Automation.Language.MemberExpressionAst] }, $true)) {
       $members | Should -Contain $member.Member.Extent.Text -Because "line $($member.Extent.StartLineNumber)"
+    }
+    foreach ($call in $ast.FindAll({ param($node) $node -is [System.Management.Automation.Language.InvokeMemberExpressionAst] -and
+        $node.Member.Extent.Text -eq 'Kill' }, $true)) {
+      ($call.Arguments | Measure-Object).Count | Should -Be 0 -Because "Process.Kill takes no argument in .NET Framework (line $($call.Extent.StartLineNumber))"
     }
     # PowerShell 6's `u{...} escape is only text in Windows PowerShell 5.1.
     (Get-Content -Raw $path) | Should -Not -Match '`u\{'
@@ -419,6 +424,32 @@ Describe 'Against stand-in programs' {
       $longer = ($run.Output -replace ', \.\.\. and [0-9]+ more$', '') +
         ", oem$($shown + 1).inf (Tamrix Vessa 4100 Series)" + $(if ($rest -gt 1) { ", ... and $($rest - 1) more" } else { '' })
       $longer.Length | Should -BeGreaterThan 2046
+    }
+  }
+
+  # Judged on Windows: stopping a process. Both detection scripts at once, so that the suite
+  # waits for their limit once.
+  It 'a check that never ends is stopped after 30 seconds and reported as not checked (Windows)' -Skip:(-not $IsWindows) {
+    $runs = foreach ($script in 'detect-remediation.ps1', 'detect-app.ps1') {
+      $folder = New-Case
+      $check = New-Program $folder 'staged-package-check.exe' 'console' @{
+        Stdout = "oem3.inf`t1`tTamrix_Vessa_Driver_Name`tTamrix Vessa 4100 Series`n"; Wait = 'forever' }
+      $clock = [Diagnostics.Stopwatch]::StartNew()
+      [pscustomobject]@{ Check = $check; Clock = $clock; Started = Start-DeployScript $script -ProgramFiles $folder }
+    }
+    foreach ($started in $runs) {
+      $run = Wait-DeployScript $started.Started
+      $started.Clock.Elapsed.TotalSeconds | Should -BeGreaterOrEqual 30 -Because 'the check has its 30 seconds'
+      if ($run.Script -eq 'detect-remediation.ps1') {
+        Assert-Agents $run @{
+          Remediations = 'issue detected (exit code 1): Could not check: staged-package-check.exe did not end within 30 seconds' }
+      } else {
+        Assert-Agents $run @{ Intune = 'not detected'; ConfigurationManager = 'unknown' }
+      }
+      "$($started.Check).started" | Should -Exist
+      # Stopped, not left running: no process of that file is left.
+      @(Get-Process -Name 'staged-package-check' -ErrorAction Ignore | Where-Object { $_.Path -eq $started.Check }) |
+        Should -BeNullOrEmpty
     }
   }
 }
