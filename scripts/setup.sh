@@ -122,26 +122,32 @@ fi
 # which PowerShell's pwsh.exe finds through DOTNET_ROOT.
 runtimes_project=tests/tools/dotnet-windows/DotnetWindows.csproj
 dotnet_windows=$tools/dotnet-windows
-if ! cmp -s "$runtimes_project" "$tools/dotnet-windows-restore/DotnetWindows.csproj" ||
-   [ ! -d "$dotnet_windows/shared" ]; then
+# The layout keeps a copy of the project it was made from, written last.
+if ! cmp -s "$runtimes_project" "$dotnet_windows/DotnetWindows.csproj"; then
   echo "setup: restoring .NET's Windows runtime into $tools/nuget, laid out in $dotnet_windows"
-  runtime_version=$(sed -n 's/.*Microsoft\.NETCore\.App\.Runtime\.win-x64" Version="\[\([0-9.]*\)\]".*/\1/p' \
-    "$runtimes_project")
-  [ -n "$runtime_version" ] || die "$runtimes_project names no version of Microsoft.NETCore.App.Runtime.win-x64"
-  rm -rf "$tools/dotnet-windows-restore" "$dotnet_windows" \
+  rm -rf "$tools/dotnet-windows-restore" "$dotnet_windows" "$dotnet_windows.partial" \
     "$tools/nuget/microsoft.netcore.app.runtime.win-x64" "$tools/nuget/microsoft.windowsdesktop.app.runtime.win-x64"
+  # Restored from a copy, so that NuGet's obj/ lands under build/ too.
   mkdir -p "$tools/dotnet-windows-restore"
   cp "$runtimes_project" "$tools/dotnet-windows-restore/"
   dotnet restore "$tools/dotnet-windows-restore/DotnetWindows.csproj" --packages "$tools/nuget" >/dev/null
-  core=$tools/nuget/microsoft.netcore.app.runtime.win-x64/$runtime_version/runtimes/win-x64
-  desktop=$tools/nuget/microsoft.windowsdesktop.app.runtime.win-x64/$runtime_version/runtimes/win-x64
-  mkdir -p "$dotnet_windows/host/fxr/$runtime_version" "$dotnet_windows/shared/Microsoft.NETCore.App/$runtime_version" \
-    "$dotnet_windows/shared/Microsoft.WindowsDesktop.App/$runtime_version"
-  ln -s "$(realpath "$core/native/hostfxr.dll")" "$dotnet_windows/host/fxr/$runtime_version/"
-  # A framework's folder holds its assemblies and its native libraries together.
-  cp -rs "$(realpath "$core/lib/net10.0")/." "$(realpath "$core/native")/." \
-    "$dotnet_windows/shared/Microsoft.NETCore.App/$runtime_version/"
-  rm "$dotnet_windows/shared/Microsoft.NETCore.App/$runtime_version/hostfxr.dll"
-  cp -rs "$(realpath "$desktop/lib/net10.0")/." "$(realpath "$desktop/native")/." \
-    "$dotnet_windows/shared/Microsoft.WindowsDesktop.App/$runtime_version/"
+  # Made beside its place and moved there whole, so that a run that stops half way is made again.
+  layout=$dotnet_windows.partial
+  framework() {  # framework PACKAGE NAME: the runtime pack PACKAGE as the shared framework NAME
+    local version pack
+    version=$(sed -n "s/.*Include=\"$1\" Version=\"\[\([0-9.]*\)\]\".*/\1/Ip" "$runtimes_project")
+    [ -n "$version" ] || die "$runtimes_project names no version of $1"
+    pack=$(realpath "$tools/nuget/$(tr '[:upper:]' '[:lower:]' <<<"$1")/$version/runtimes/win-x64")
+    mkdir -p "$layout/shared/$2/$version"
+    # A framework's folder holds its assemblies and its native libraries together.
+    cp -rs "$pack/lib/net10.0/." "$pack/native/." "$layout/shared/$2/$version/"
+    if [ "$2" = Microsoft.NETCore.App ]; then
+      mkdir -p "$layout/host/fxr/$version"
+      mv "$layout/shared/$2/$version/hostfxr.dll" "$layout/host/fxr/$version/"
+    fi
+  }
+  framework Microsoft.NETCore.App.Runtime.win-x64 Microsoft.NETCore.App
+  framework Microsoft.WindowsDesktop.App.Runtime.win-x64 Microsoft.WindowsDesktop.App
+  cp "$runtimes_project" "$layout/"
+  mv "$layout" "$dotnet_windows"
 fi

@@ -1,6 +1,7 @@
 # Detection script of an Intune Win32 app or a Configuration Manager application: "installed"
 # when nothing is left to remove. Writes to STDOUT only then, and never to STDERR, which an
 # agent may read as "not detected" whatever the exit code.
+$seconds = 45
 # "WOW64 Implementation Details": ProgramW6432 is C:\Program Files in 32- and 64-bit processes.
 if (-not $env:ProgramW6432) { exit 1 }
 $check = [System.IO.Path]::Combine("$env:ProgramW6432", 'Staged Package Removal', 'staged-package-check.exe')
@@ -13,12 +14,13 @@ $start.RedirectStandardError = $true
 try { $process = [System.Diagnostics.Process]::Start($start) } catch { exit 1 }
 $null = $process.StandardError.ReadToEndAsync()
 $null = $process.StandardOutput.ReadToEndAsync()
-# A check that has not ended in 30 seconds (it takes seconds) is stopped: not "installed", nothing
-# written, exit 1. No agent states a limit for detection scripts; the shortest limit on scripts
-# that one states is Configuration Manager's, for configuration items ("About client settings": a
-# "Script Execution Timeout (seconds)" of "a minimum of 60 seconds").
-if (-not $process.WaitForExit(30000)) {
-  # Kill fails only for a process that has just ended, which is then stopped all the same.
+# A check that has not ended in $seconds seconds is stopped: not "installed", nothing written,
+# exit 1. No agent states a limit for detection scripts; the shortest limit on scripts that one
+# states is Configuration Manager's, for configuration items ("About client settings": a "Script
+# Execution Timeout (seconds)" of "a minimum of 60 seconds"). 45 leaves PowerShell the rest to
+# start and end in.
+if (-not $process.WaitForExit($seconds * 1000)) {
+  # Kill fails for a process that has just ended or cannot be stopped: not checked either way.
   try { $process.Kill() } catch { }
   exit 1
 }

@@ -4,7 +4,7 @@
 # to keep the last line and to read it through the OEM code page: one short ASCII line, which
 # with its CR LF is 2,048 characters at most.
 $limit = 2046
-$seconds = 30
+$seconds = 45
 function Ascii([string] $text) {
   # Anything but printable ASCII as \uXXXX, which no code page can garble.
   $builder = New-Object System.Text.StringBuilder
@@ -36,12 +36,13 @@ try { $process = [System.Diagnostics.Process]::Start($start) }
 catch { Report (Ascii "Could not check: cannot start ${check}: $($_.Exception.GetBaseException().Message)") 1 }
 $errors = $process.StandardError.ReadToEndAsync()
 $output = $process.StandardOutput.ReadToEndAsync()
-# A check that has not ended in $seconds seconds (it takes seconds) is stopped, and reported as not
-# checked. No agent states a limit for detection scripts; the shortest limit on scripts that one
-# states is Configuration Manager's, for configuration items ("About client settings": a "Script
-# Execution Timeout (seconds)" of "a minimum of 60 seconds", "the default of 60 seconds").
+# A check that has not ended in $seconds seconds is stopped, and reported as not checked. No agent
+# states a limit for detection scripts; the shortest limit on scripts that one states is
+# Configuration Manager's, for configuration items ("About client settings": a "Script Execution
+# Timeout (seconds)" of "a minimum of 60 seconds", "the default of 60 seconds"). 45 leaves
+# PowerShell the rest to start and end in.
 if (-not $process.WaitForExit($seconds * 1000)) {
-  # Kill fails only for a process that has just ended, which is then stopped all the same.
+  # Kill fails for a process that has just ended or cannot be stopped: not checked either way.
   try { $process.Kill() } catch { }
   Report "Could not check: staged-package-check.exe did not end within $seconds seconds" 1
 }

@@ -123,13 +123,15 @@ BeforeDiscovery {
 }
 
 BeforeAll {
-  # Start-DeployScript SCRIPT [-ProgramFiles FOLDER] [-NoProgramFiles]: the script in a new
-  # PowerShell, with ProgramW6432 set to FOLDER (or, left out, as the host has it) or unset, and
-  # on Linux PATH set to SPR_SCRIPT_PATH; Wait-DeployScript then gives what the agents read of it.
+  # Start-DeployScript SCRIPT [-ProgramFiles FOLDER] [-NoProgramFiles]: the script (a name in
+  # SPR_DEPLOY, or a path) in a new PowerShell, with ProgramW6432 set to FOLDER (or, left out, as
+  # the host has it) or unset, and on Linux PATH set to SPR_SCRIPT_PATH; Wait-DeployScript then
+  # gives what the agents read of it.
   function Start-DeployScript([string] $Script, [string] $ProgramFiles = '', [switch] $NoProgramFiles) {
+    $path = if ([IO.Path]::IsPathRooted($Script)) { $Script } else { Join-Path $env:SPR_DEPLOY $Script }
     $start = New-Object System.Diagnostics.ProcessStartInfo
     $start.FileName = $env:SPR_PWSH
-    foreach ($argument in '-NoProfile', '-NonInteractive', '-File', (Join-Path $env:SPR_DEPLOY $Script)) {
+    foreach ($argument in '-NoProfile', '-NonInteractive', '-File', $path) {
       $start.ArgumentList.Add($argument)
     }
     $start.UseShellExecute = $false
@@ -152,7 +154,8 @@ BeforeAll {
     $stdout = New-Object System.IO.MemoryStream
     $stderr = New-Object System.IO.MemoryStream
     [pscustomobject]@{
-      Script = $Script; Process = $process; Stdout = $stdout; Stderr = $stderr; StartedAt = $startedAt
+      Script = Split-Path -Leaf $path; Path = $path; Process = $process; Stdout = $stdout; Stderr = $stderr
+      StartedAt = $startedAt
       Copies = @($process.StandardOutput.BaseStream.CopyToAsync($stdout), $process.StandardError.BaseStream.CopyToAsync($stderr))
     }
   }
@@ -173,8 +176,10 @@ BeforeAll {
     $oem = [Text.Encoding]::GetEncoding(437)
     [pscustomobject]@{
       Script = $started.Script
+      Path = $started.Path
       ProcessId = $process.Id
       StartedAt = $started.StartedAt
+      ExitedAt = $process.ExitTime.ToUniversalTime()
       # As a Windows process reads it: a signed 32-bit value (Process.ExitCode).
       ExitCode = $process.ExitCode
       Bytes = $started.Stdout.ToArray()
@@ -234,7 +239,7 @@ BeforeAll {
         (Select-String -LiteralPath $_.FullName -Pattern "^Process ID: $($run.ProcessId)$" -Quiet) })
     $mine.Count | Should -Be 1 -Because "one transcript of process $($run.ProcessId) ($($run.Script))"
     $text = Get-Content -Raw -LiteralPath $mine[0].FullName
-    $text | Should -Match ([regex]::Escape("-File $(Join-Path $env:SPR_DEPLOY $run.Script)"))
+    $text | Should -Match ([regex]::Escape("-File $($run.Path)"))
     $text | Should -Match 'PowerShell transcript end'
     Remove-Item -LiteralPath $mine[0].FullName
   }
@@ -396,10 +401,14 @@ Describe 'Each script as Windows PowerShell 5.1 reads it (Linux)' -Skip:$IsWindo
 }
 
 Describe 'Against stand-in programs' {
-  It 'runs in a console whose code page is 437, as the agents'' (Windows)' -Skip:(-not $IsWindows) {
-    # The scripts inherit this console: the code page that PowerShell for Windows decodes a
-    # program's output with when it is not told otherwise.
-    [Console]::OutputEncoding.CodePage | Should -Be 437
+  It 'runs each script in a console whose code page is 437, as the agents'' (Windows)' -Skip:(-not $IsWindows) {
+    # The code page that PowerShell for Windows decodes a program's output with when it is not
+    # told otherwise, as a script started as the others are sees it.
+    $probe = Join-Path (New-Case) 'code-page.ps1'
+    [IO.File]::WriteAllText($probe, "[Console]::OutputEncoding.CodePage`r`n")
+    $run = Invoke-DeployScript $probe
+    Assert-SessionRan $run
+    $run.Output | Should -Be '437'
   }
 
   It '<Script>: <Name> [judged on <Judge>]' -ForEach $cases {
@@ -429,27 +438,28 @@ Describe 'Against stand-in programs' {
 
   # Judged on Windows: stopping a process. Both detection scripts at once, so that the suite
   # waits for their limit once.
-  It 'a check that never ends is stopped after 30 seconds and reported as not checked (Windows)' -Skip:(-not $IsWindows) {
+  It 'a check that never ends is stopped after 45 seconds and reported as not checked (Windows)' -Skip:(-not $IsWindows) {
     $runs = foreach ($script in 'detect-remediation.ps1', 'detect-app.ps1') {
       $folder = New-Case
       $check = New-Program $folder 'staged-package-check.exe' 'console' @{
         Stdout = "oem3.inf`t1`tTamrix_Vessa_Driver_Name`tTamrix Vessa 4100 Series`n"; Wait = 'forever' }
-      $clock = [Diagnostics.Stopwatch]::StartNew()
-      [pscustomobject]@{ Check = $check; Clock = $clock; Started = Start-DeployScript $script -ProgramFiles $folder }
+      [pscustomobject]@{ Check = $check; Started = Start-DeployScript $script -ProgramFiles $folder }
     }
     foreach ($started in $runs) {
       $run = Wait-DeployScript $started.Started
-      $started.Clock.Elapsed.TotalSeconds | Should -BeGreaterOrEqual 30 -Because 'the check has its 30 seconds'
       if ($run.Script -eq 'detect-remediation.ps1') {
         Assert-Agents $run @{
-          Remediations = 'issue detected (exit code 1): Could not check: staged-package-check.exe did not end within 30 seconds' }
+          Remediations = 'issue detected (exit code 1): Could not check: staged-package-check.exe did not end within 45 seconds' }
       } else {
         Assert-Agents $run @{ Intune = 'not detected'; ConfigurationManager = 'unknown' }
       }
-      "$($started.Check).started" | Should -Exist
-      # Stopped, not left running: no process of that file is left.
-      @(Get-Process -Name 'staged-package-check' -ErrorAction Ignore | Where-Object { $_.Path -eq $started.Check }) |
-        Should -BeNullOrEmpty
+      # The stand-in's process ID and start time (a FILETIME, UTC).
+      $checkId, $checkStart = (Get-Content -Raw "$($started.Check).started").Trim() -split ' '
+      $waited = ($run.ExitedAt - [DateTime]::FromFileTimeUtc([long]$checkStart)).TotalSeconds
+      # At least its 45 seconds, and ended before Configuration Manager's 60.
+      $waited | Should -BeGreaterOrEqual 45 -Because "the check has its 45 seconds ($($run.Script))"
+      $waited | Should -BeLessThan 60 -Because "the script ends before the agent's limit ($($run.Script))"
+      Get-Process -Id ([int]$checkId) -ErrorAction Ignore | Should -BeNullOrEmpty -Because 'the check was stopped, not left running'
     }
   }
 }

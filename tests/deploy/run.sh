@@ -23,7 +23,7 @@ pwsh=$tools/powershell/pwsh
 pester_version=$(sed -n 's/.*PackageDownload Include="Pester" Version="\[\([0-9.]*\)\]".*/\1/p' tests/tools/pester/Pester.csproj)
 pester=$tools/nuget/pester/$pester_version
 if ! command -v dotnet >/dev/null || [ ! -x "$pwsh" ] || [ ! -f "$pester/tools/Pester.psd1" ] ||
-   [ ! -d "$tools/dotnet-windows/shared" ]; then
+   [ ! -f "$tools/dotnet-windows/DotnetWindows.csproj" ]; then
   reason="no .NET 10 SDK, so no PowerShell, Pester or .NET for Windows under build/tools (bash scripts/setup.sh installs them where it is)"
   if [ "${SPR_NO_SKIPS:-}" = 1 ]; then
     echo "deploy: FAIL: $reason" >&2
@@ -66,12 +66,13 @@ code=$(limited 300 wine "$build/exit-code-probe.exe" 'C:\windows\system32\msiexe
 [ "$code" = 0 ] || { echo "deploy: msiexec /i exited $code" >&2; exit 1; }
 mkdir "$work/scratch-linux" "$work/scratch-windows" "$work/transcripts"
 
-# checked HOST RESULT STATUS: the run on HOST passed, by the counts its run-suite.ps1 wrote.
+# checked HOST RESULT STATUS: the run on HOST (linux or windows) passed, by the counts its
+# run-suite.ps1 wrote: some passed, none failed, none left unrun.
 failed_hosts=()
 checked() {
   local counts
   counts=$(cat "$2" 2>/dev/null || true)
-  if [ "$3" != 0 ] || ! [[ $counts =~ ^passed\ [1-9][0-9]*\ failed\ 0$ ]]; then
+  if [ "$3" != 0 ] || ! [[ $counts =~ ^$1\ passed\ [1-9][0-9]*\ failed\ 0\ not-run\ 0$ ]]; then
     echo "deploy: the suite on $1 did not pass (status $3; ${counts:-no counts: it did not run to its end})" >&2
     failed_hosts+=("$1")
   fi
@@ -89,7 +90,7 @@ SPR_PWSH=$pwsh SPR_DEPLOY=$work/release/deploy SPR_SCRATCH=$work/scratch-linux S
   SPR_STAND_IN_GUI=$root/tests/deploy/stand-in.sh SPR_STAND_IN_CONSOLE=$root/tests/deploy/stand-in.sh \
   limited 600 "$pwsh" -NoProfile -NonInteractive -File tests/deploy/run-suite.ps1 \
     -Pester "$pester/tools" -Result "$work/linux.result" || status=$?
-checked Linux "$work/linux.result" "$status"
+checked linux "$work/linux.result" "$status"
 
 echo "== deploy: PowerShell $powershell_version for Windows, under Wine"
 # Wine's loader hands .NET's IL-only images to mscoree, which the prefix was made without.
@@ -111,17 +112,21 @@ wine reg add "$policy" /v EnableTranscripting /t REG_DWORD /d 1 /f >/dev/null
 wine reg add "$policy" /v EnableInvocationHeader /t REG_DWORD /d 1 /f >/dev/null
 wine reg add "$policy" /v OutputDirectory /t REG_SZ /d "$(winepath -w "$work/transcripts")" /f >/dev/null
 windows_pwsh=$(winepath -w "$powershell_package/tools/net10.0/any/win/pwsh.exe")
-export SPR_PWSH=$windows_pwsh SPR_DEPLOY=$(winepath -w "$work/release/deploy")
-export SPR_SCRATCH=$(winepath -w "$work/scratch-windows") SPR_TRANSCRIPTS=$(winepath -w "$work/transcripts")
-export SPR_STAND_IN_GUI=$(winepath -w "$build/deploy-stand-in-gui.exe")
-export SPR_STAND_IN_CONSOLE=$(winepath -w "$build/deploy-stand-in-console.exe")
+SPR_PWSH=$windows_pwsh
+SPR_DEPLOY=$(winepath -w "$work/release/deploy")
+SPR_SCRATCH=$(winepath -w "$work/scratch-windows")
+SPR_TRANSCRIPTS=$(winepath -w "$work/transcripts")
+SPR_STAND_IN_GUI=$(winepath -w "$build/deploy-stand-in-gui.exe")
+SPR_STAND_IN_CONSOLE=$(winepath -w "$build/deploy-stand-in-console.exe")
+export SPR_PWSH SPR_DEPLOY SPR_SCRATCH SPR_TRANSCRIPTS SPR_STAND_IN_GUI SPR_STAND_IN_CONSOLE
 # In a console, as the agents start PowerShell: without one (no terminal on any of its standard
 # streams, as here under CI), PowerShell for Windows under Wine 8 exits 0 having run nothing
 # (seen here). script(1) gives it a terminal, and so Wine a console, which the scripts inherit.
+printf -v command '%q ' wine "$windows_pwsh" -NoProfile -NonInteractive -File "$(winepath -w tests/deploy/run-suite.ps1)" \
+  -Pester "$(winepath -w "$pester/tools")" -Result "$(winepath -w "$work/windows.result")"
 status=0
-limited 900 script -qec "wine '$windows_pwsh' -NoProfile -NonInteractive -File '$(winepath -w tests/deploy/run-suite.ps1)' \
-  -Pester '$(winepath -w "$pester/tools")' -Result '$(winepath -w "$work/windows.result")'" /dev/null </dev/null || status=$?
-checked Windows "$work/windows.result" "$status"
+limited 900 script -qec "$command" /dev/null </dev/null || status=$?
+checked windows "$work/windows.result" "$status"
 
 ((${#failed_hosts[@]} == 0)) || { echo "deploy: failed on ${failed_hosts[*]}" >&2; exit 1; }
-echo "deploy: passed on Linux ($(cat "$work/linux.result")) and Windows ($(cat "$work/windows.result"))"
+echo "deploy: passed: $(cat "$work/linux.result"); $(cat "$work/windows.result")"

@@ -5,8 +5,9 @@
 //   PATH.stdout, PATH.stderr   bytes written, as they are, to its standard output and error
 //   PATH.wait                  milliseconds to wait before exiting, or "forever"
 //   PATH.exit-code             its exit code, in decimal (-1 is 0xFFFFFFFF)
-// and it writes PATH.started when it starts and PATH.ended just before it exits, so that a case
-// sees that the script started it, and whether the script waited for it.
+// and it writes PATH.started when it starts (its process ID and the time, as a FILETIME in UTC, in
+// decimal) and PATH.ended just before it exits, so that a case sees that the script started it,
+// when, whether it is still running, and whether the script waited for it.
 #pragma once
 
 #ifndef WIN32_LEAN_AND_MEAN
@@ -30,10 +31,13 @@ inline bool ReadWholeFile(const std::wstring& path, std::string& bytes) {
   return true;
 }
 
-inline void WriteMarker(const std::wstring& path) {
+inline void WriteMarker(const std::wstring& path, const std::string& text = {}) {
   const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  if (file == INVALID_HANDLE_VALUE) return;
+  DWORD written = 0;
+  WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  CloseHandle(file);
 }
 
 // A GUI program started without redirection has no standard handles: nothing is written then.
@@ -51,10 +55,17 @@ inline void WriteTo(DWORD which, const std::string& bytes) {
 }
 
 inline int Run() {
-  wchar_t self[MAX_PATH];
-  const DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
+  // Long enough for any folder a case is made in: a path cut short would put the markers elsewhere
+  // (and then the case fails for want of them).
+  static wchar_t self[32768];
+  const DWORD length = GetModuleFileNameW(nullptr, self, ARRAYSIZE(self));
+  if (length == 0 || length == ARRAYSIZE(self)) return 90;
   const std::wstring path(self, length);
-  WriteMarker(path + L".started");
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  const unsigned long long time =
+      (static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+  WriteMarker(path + L".started", std::to_string(GetCurrentProcessId()) + " " + std::to_string(time));
   std::string bytes;
   if (ReadWholeFile(path + L".stdout", bytes)) WriteTo(STD_OUTPUT_HANDLE, bytes);
   bytes.clear();
