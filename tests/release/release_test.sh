@@ -332,6 +332,12 @@ for dir in a c d; do
        <(notices_facts "$work/notices.txt" | sort) >&2 || fail "its components are not the notices'"
   [ "$(grep -c '^piece' "$work/sbom.facts")" -ge 4 ] || fail "it lists too few components"
 done
+# Each bill names the files it describes: releases of one commit with other files (unsigned,
+# signed two ways) have other serial numbers.
+begin_case "the SBOMs of the unsigned and the two signed releases have three serial numbers"
+serials=$(for dir in a c d; do /usr/bin/python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["serialNumber"])' \
+  "$work/$dir/$sbom"; done)
+[ "$(sort -u <<<"$serials" | grep -c '^urn:uuid:')" = 3 ] || fail "serial numbers: $serials"
 
 for file in "$msi" "${scripts[@]}"; do
   begin_case "the unsigned release's $file is not signed"
@@ -414,6 +420,10 @@ grep -qF "will not replace $work/downloads: it is not an earlier release" "$work
 cat "$ca/intermediate.crt" "$ca/ca.crt" >"$work/two-certificates.pem"
 keeps_earlier "a trust anchor that holds an intermediate too" "must hold one self-signed root certificate" \
   "${signing[@]}" --trust-anchor "$work/two-certificates.pem"
+# The root first, where a check of the first certificate alone would find a self-signed one.
+cat "$ca/ca.crt" "$ca/intermediate.crt" >"$work/root-first.pem"
+keeps_earlier "a trust anchor that holds the root and then an intermediate" "must hold one self-signed root certificate" \
+  "${signing[@]}" --trust-anchor "$work/root-first.pem"
 # Signatures that Windows would reject, found before anything is written.
 keeps_earlier "a certificate whose extended key usage is serverAuth only" \
   "the signature of ${executables[0]} does not verify: the signing certificate is not for code signing" \

@@ -7,13 +7,17 @@
 # - a changed byte of code differs, a changed byte of a signature does not verify, whatever tool a
 #   made-up line of the build information names (exit 1, not 2);
 # - a removal built from a changed source differs; the rest is named with its signer;
+# - --windows-build with a build configured for another source date is refused, and so is a
+#   rebuild in which osslsigncode aborts attaching the MSI's signature or leaves it off;
 # - a commit that only FETCH_HEAD, or no ref, reaches is refused, and its release.sh never runs;
 # - a line after a script's signature block, and bytes after the MSI, with the zip, the SBOM and
-#   SHA256SUMS made to agree, differ, naming each file;
+#   SHA256SUMS made to agree, differ, naming each file, and so does an SBOM with another licence;
+#   sign-files.sh --verify refuses such a script too;
 # - bytes after a PE image's certificate table differ; a signature whose digest is 4,000 bytes is
 #   refused, and osslsigncode is never given it;
-# - an unlisted symbolic link, FIFO, hidden file and empty folder, and a file whose name carries a
-#   carriage return and escape sequences, are each named, and no control byte reaches the output;
+# - an unlisted symbolic link, FIFO, hidden file and empty folder, a file whose sum is not the one
+#   listed, and a file whose name carries a carriage return and escape sequences, are each named,
+#   nothing is rebuilt, and no control byte reaches the output;
 # - a rebuild where one tool has another Debian version, and every program, script and the MSI is
 #   the same, exits 0, naming the tool.
 
@@ -142,6 +146,27 @@ said "  ${executables[0]}: differs" "  ${executables[1]}: differs" "  $msi: diff
   "    signed by CN = Throw-away code signer; the signature was not checked (give --trust-anchor ROOT.pem)"
 [ "$(grep -c "^      Authenticode hash" "$work/verify.out")" = 2 ] || fail "$(cat "$work/verify.out")"
 
+# --windows-build is checked as release.sh checks it: a build configured at another commit (the
+# stale build of release_test.sh) would not give this commit's bytes.
+begin_case "verify-release: a windows-x64 build configured for another source date is refused"
+verify_release 2 --windows-build "$work/stale-build" "$work/a"
+grep -q "was configured for another source date" "$work/verify.out" || fail "$(cat "$work/verify.out")"
+
+# The one signature osslsigncode attaches in a rebuild, the MSI's: a run that ends abnormally
+# (as 2.9 aborted on an oversized digest), or a package that does not carry the signature
+# afterwards, stops the rebuild.
+begin_case "verify-release: an osslsigncode that aborts attaching the MSI's signature, or leaves it off, stops the rebuild"
+attach_then() {  # attach_then FILE HOW: an osslsigncode that, asked to attach, aborts after it or leaves the signature off
+  printf '#!/usr/bin/env bash\n[ "$1" = attach-signature ] || exec osslsigncode "$@"\n%s\n' "$2" >"$1"
+  chmod +x "$1"
+}
+attach_then "$work/osslsigncode-aborting" 'osslsigncode "$@"; exit 134'
+attach_then "$work/osslsigncode-leaving-off" 'while (($#)); do case $1 in -in) in=$2 ;; -out) out=$2 ;; esac; shift; done; cp "$in" "$out"; exit 1'
+for wrapper in aborting:"could not attach the signature to" leaving-off:"does not carry the signature osslsigncode attached"; do
+  OSSLSIGNCODE=$work/osslsigncode-${wrapper%%:*} verify_release 2 "${packaged[@]}" "$work/c"
+  grep -q "${wrapper#*:}" "$work/verify.out" || fail "${wrapper%%:*}: $(cat "$work/verify.out")"
+done
+
 # A commit that this repository's branches and tags do not reach, whose release.sh would leave a
 # mark: fetched by its hash from a fork (FETCH_HEAD), or made and left without a ref. The verifier
 # runs from a clone of HEAD, into which the fork's commit is fetched.
@@ -175,16 +200,27 @@ done
 
 # A line after a script's signature block, which PowerShell runs (a #Requires line loads a module
 # even when the script exits at its top), and bytes after the MSI: every other file made to agree.
-begin_case "verify-release: a line after a script's signature block, and bytes after the MSI, differ"
+begin_case "verify-release: a line after a script's signature block, bytes after the MSI, and another licence in the SBOM differ"
 cp -R "$work/c" "$work/tails"
 printf '#Requires -Modules \\\\host\\share\\m.psm1\r\n' >>"$work/tails/deploy/remediate.ps1"
 printf 'after the package' >>"$work/tails/$msi"
 agree "$work/tails"
+# A field of the SBOM that is no record of a tool, laid out as sbom.py lays it out.
+sed -i 's/"id": "MIT"/"id": "0BSD"/' "$work/tails/$sbom"
+sum_again "$work/tails" "$sbom"
 verify_release 1 "${packaged[@]}" "$work/tails"
 said "  deploy/remediate.ps1: differs: it is not an unsigned file plus one signature as the signer writes it: a signature block that is not the one the signer writes at the end" \
-  "  $msi: differs" "  ${executables[0]}: same" "  ${executables[1]}: same"
+  "  $msi: differs" "  ${executables[0]}: same" "  ${executables[1]}: same" "  $sbom: differs" \
+  "    differs: its field .metadata.component.licenses[0].license.id"
 grep -q "^      first difference at byte $(stat -c %s "$work/c/$msi") " "$work/verify.out" ||
   fail "the MSI's difference is not the bytes after it: $(cat "$work/verify.out")"
+# The signing script's own check, which verify-release.sh runs again before osslsigncode verifies a
+# file (osslsigncode reads a script's block up to its end line and verifies the rest of it).
+begin_case "sign-files.sh --verify refuses a script with a line after its signature block before osslsigncode verifies it"
+! bash packaging/sign-files.sh --verify --trust-anchor "$ca/ca.crt" "$work/tails/deploy/remediate.ps1" \
+  2>"$work/sign.err" || fail "it verified"
+grep -qF "the signature of remediate.ps1 is refused: a signature block that is not the one the signer writes at the end" \
+  "$work/sign.err" || fail "$(cat "$work/sign.err")"
 
 # Bytes after the check's certificate table, and a signature on the removal whose file digest is
 # 4,000 bytes (which made Debian 12's osslsigncode 2.9 abort while attaching it): each is refused
@@ -240,8 +276,9 @@ said "  ${executables[0]}: differs: its signature is refused before any other pr
 
 # Entries a deployment tool that packages the folder would take along (zip -r follows a link),
 # and a name that would rewrite the verifier's last line on a terminal.
-begin_case "verify-release: an unlisted symbolic link, FIFO, hidden file, empty folder and a name with control bytes are each named, escaped"
+begin_case "verify-release: an unlisted symbolic link, FIFO, hidden file, empty folder, a name with control bytes and a file not of its sum are each named, escaped"
 cp -R "$work/a" "$work/entries"
+printf '\r\n' >>"$work/entries/${scripts[0]}"
 ln -s /etc/passwd "$work/entries/deploy/Install.ps1"
 mkfifo "$work/entries/deploy/pipe"
 printf 'hidden\n' >"$work/entries/.hidden"
@@ -250,7 +287,9 @@ printf 'not ours\n' >"$work/entries/"$'\r\e[2Kverify-release: every file is what
 verify_release 1 "${packaged[@]}" "$work/entries"
 said "  deploy/Install.ps1: a symbolic link" "  deploy/pipe: a FIFO" "  .hidden: a file that SHA256SUMS does not list" \
   "  empty: a folder that holds no file SHA256SUMS lists" \
-  "  \\x0d\\x1b[2Kverify-release: every file is what commit $commit builds: a file that SHA256SUMS does not list"
+  "  \\x0d\\x1b[2Kverify-release: every file is what commit $commit builds: a file that SHA256SUMS does not list" \
+  "  ${scripts[0]}: not the file SHA256SUMS lists (its SHA-256 differs)"
+! grep -q "^verify-release: rebuilding" "$work/verify.out" || fail "it went on to rebuild"
 ! tr -d '\n' <"$work/verify.out" | LC_ALL=C grep -q '[[:cntrl:]]' || fail "a control byte reached the output"
 
 # A point release of one tool between the release and the rebuild (a dpkg-query that says so):
