@@ -35,8 +35,9 @@ shared_library() {  # shared_library PROGRAM NAME: the file of library NAME that
 
 # What each stage runs: the cross compiler and what it runs (CMake's toolchain file names the
 # compilers), the build system, the MSI's builder and its libraries, the Python that finishes the
-# MSI, writes the hashes and the SBOM, and the zip. One at a time, so that a lookup that fails
-# stops here.
+# MSI, writes the hashes and the SBOM, pefile (which reads the executables for the MSI's file
+# versions and the hashes, and writes an executable's checksum when a signature is attached), and
+# the zip. One at a time, so that a lookup that fails stops here.
 files=()
 used() {  # used FILE: FILE, links followed, is one the build ran
   [ -n "$1" ] || die "a file the build runs was not found"
@@ -56,6 +57,7 @@ used "$(shared_library "$wixl" libmsi.so.0)"
 used "$(shared_library "$wixl" libgcab-1.0.so.0)"
 used /usr/bin/python3
 used "$(/usr/bin/python3 -c 'import gi; print(gi.__file__)')"
+used "$(/usr/bin/python3 -c 'import pefile; print(pefile.__file__)')"
 used "$(/usr/bin/python3 -c 'import gi; gi.require_version("Libmsi", "1.0"); from gi.repository import Libmsi
 print(gi.Repository.get_default().get_typelib_path("Libmsi"))')"
 used "$(path_of zip)"

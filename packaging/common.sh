@@ -15,33 +15,31 @@ readable() {
   [ -f "$1" ] && [ -r "$1" ] || die "cannot read the $2 $1"
 }
 
-# pkcs7_of FILE OUT: writes the PKCS#7 SignedData of FILE's Authenticode signature to OUT and
-# succeeds, or fails for an unsigned FILE; dies on a file it cannot read. An executable's comes
-# from its certificate table (authenticode-sha256.py), an MSI's from its \005DigitalSignature
-# stream (libmsi's msiinfo), a PowerShell script's from its signature block's base64 lines.
-pkcs7_of() {
-  local status=0
+# usage_of SCRIPT: the comment at the top of SCRIPT, after its #! line, up to set -euo pipefail,
+# without its "# ": every script's --help.
+usage_of() {
+  sed -n '2,/^set -euo/p' "$1" | sed '$d; s/^# \{0,1\}//'
+}
+
+# listed_in SUMS: the names that SHA256SUMS file SUMS lists, one a line, in its order; fails for a
+# line that is not "<64 hex digits><two spaces><name>" as release.sh writes it, with a name that
+# is a relative path of printable ASCII without blanks, backslashes, "." or ".." components, and
+# for a name listed twice.
+listed_in() {
+  local names
+  [ -s "$1" ] && ! LC_ALL=C grep -qvxE '[0-9a-f]{64}  [!-~]+' "$1" || return 1
+  names=$(LC_ALL=C sed 's/^.\{66\}//' "$1")
+  ! LC_ALL=C grep -qE '\\|^/|/$|//|(^|/)\.\.?(/|$)' <<<"$names" || return 1
+  [ -z "$(LC_ALL=C sort <<<"$names" | uniq -d)" ] || return 1
+  printf '%s\n' "$names"
+}
+
+# shown TEXT: TEXT on a line of its own, each byte but printable ASCII, and each backslash, as
+# \xHH (packaging/shown.py), so that nothing from a download can rewrite what a terminal shows.
+shown() {
+  local LC_ALL=C
   case $1 in
-    *.exe | *.dll)
-      /usr/bin/python3 "$(dirname "${BASH_SOURCE[0]}")/authenticode-sha256.py" --signature "$1" >"$2" ||
-        status=$?
-      ((status < 2)) || die "cannot read the signature of $1"
-      return "$status"
-      ;;
-    *.msi)
-      # msiinfo names the streams with their leading \005.
-      msiinfo streams "$1" >"$2.streams" || die "cannot read the streams of $1"
-      grep -qx $'\005DigitalSignature' "$2.streams" || { rm -f "$2.streams"; return 1; }
-      ! grep -qx $'\005MsiDigitalSignatureEx' "$2.streams" ||
-        die "$1 has an extended signature (MsiDigitalSignatureEx), which the release never writes"
-      rm -f "$2.streams"
-      msiinfo extract "$1" $'\005DigitalSignature' >"$2" || die "cannot read the signature of $1"
-      ;;
-    *.ps1)
-      grep -q '^# SIG # Begin signature block' "$1" || return 1
-      sed -n '/^# SIG # Begin signature block/,/^# SIG # End signature block/p' "$1" | sed '1d;$d' |
-        sed 's/^# //' | tr -d '\r' | base64 -d >"$2" || die "cannot read the signature block of $1"
-      ;;
-    *) die "$1: no signature of this type of file is known here" ;;
+    *[!\ -~]* | *\\*) printf '%s' "$1" | /usr/bin/python3 "$(dirname "${BASH_SOURCE[0]}")/shown.py" ;;
+    *) printf '%s\n' "$1" ;;
   esac
 }

@@ -1,16 +1,18 @@
 #!/usr/bin/env bash
-# Copies the Authenticode signature of each file PATH under FROM onto the file PATH under TO, in
-# place; a file unsigned under FROM stays as it is. scripts/verify-release.sh has a rebuilt
-# release take a published release's signatures this way: when the published files are this
-# build plus their signatures, the results are the same bytes.
+# Attaches detached Authenticode signatures to files, in place: for each PATH, the signature
+# SIGNATURES/PATH.p7s (DER, PKCS#7 SignedData), if there is one, goes onto TO/PATH as the signer
+# attaches it; a PATH without one stays as it is. scripts/release.sh --signatures does this for
+# scripts/verify-release.sh, which takes each signature out of a published release and checks it
+# first (packaging/signatures.py take and check): the rebuilt files then carry the published
+# signatures, and are the published files byte for byte when those are this build plus them.
 #
-# osslsigncode never parses a published file's PE image or MSI: each signature is taken out by a
-# reader of this project's (pkcs7_of in common.sh; a script's signature block as text), and
-# osslsigncode attaches it to the rebuilt file, parsing the signature itself.
+# Nothing here parses a signature. A PE image's and a script's is attached by signatures.py, as
+# bytes in the signer's layout; an MSI package's by osslsigncode, which is handed only a signature
+# that verify-release.sh has checked, and this build's own package.
 #
-# Prints each PATH whose signature it copied.
+# Prints each PATH whose signature it attached.
 #
-# usage: copy-signatures.sh FROM TO PATH...
+# usage: copy-signatures.sh SIGNATURES TO PATH...
 set -euo pipefail
 export LC_ALL=C
 
@@ -19,50 +21,41 @@ die() {
   exit 1
 }
 
-(($# >= 3)) || die "usage: copy-signatures.sh FROM TO PATH..."
+(($# >= 3)) || die "usage: copy-signatures.sh SIGNATURES TO PATH..."
 from=$1 to=$2
 shift 2
 here=$(cd "$(dirname "$0")" && pwd)
-source "$here/common.sh"
 osslsigncode=${OSSLSIGNCODE:-osslsigncode}
 work=$(mktemp -d "${TMPDIR:-/tmp}/spr-signatures.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-attach() {  # attach SIGNATURE FILE: osslsigncode puts the PKCS#7 SIGNATURE onto FILE
-  rm -f "$work/attached"
-  # attach-signature then verifies against the system's CA store and exits 1 when that fails,
-  # after writing the file: the bytes are what the caller compares, so only they are required.
-  "$osslsigncode" attach-signature -sigin "$1" -in "$2" -out "$work/attached" >"$work/said" 2>&1 || true
-  [ -s "$work/attached" ] || { cat "$work/said" >&2; die "osslsigncode could not attach the signature to $2"; }
-  mv -f "$work/attached" "$2"
-  echo "$path"
+signatures() {  # signatures ARGUMENT...: packaging/signatures.py
+  /usr/bin/python3 "$here/signatures.py" "$@"
+}
+attach_msi() {  # attach_msi SIGNATURE FILE OUT
+  local status=0
+  # attach-signature then verifies the file against the system's CA store, and exits 1 when that
+  # fails, after writing it: whether the package carries the signature is asked of it below.
+  "$osslsigncode" attach-signature -sigin "$1" -in "$2" -out "$3" >"$work/said" 2>&1 || status=$?
+  if ((status > 1)) || [ ! -s "$3" ]; then
+    cat "$work/said" >&2
+    die "osslsigncode could not attach the signature to $2 (status $status)"
+  fi
+  signatures take "$3" "$work/attached.p7s" && cmp -s "$1" "$work/attached.p7s" ||
+    die "$2 does not carry the signature osslsigncode attached"
 }
 
-# The line that starts a PowerShell script's signature block, which osslsigncode appends to the
-# script's bytes as they were.
-block_start='# SIG # Begin signature block'
-
 for path in "$@"; do
-  signed=$from/$path target=$to/$path
-  [ -f "$signed" ] || die "no $path in $from"
+  signature=$from/$path.p7s target=$to/$path
   [ -f "$target" ] || die "no $path in $to"
+  [ -f "$signature" ] || continue
+  # Under its own name: the kind of file is told by it.
+  attached=$work/$(basename "$path")
+  rm -f "$attached"
   case $path in
-    *.exe | *.dll | *.msi)
-      if pkcs7_of "$signed" "$work/signature"; then attach "$work/signature" "$target"; fi
-      ;;
-    *.ps1)
-      # Everything from the block's first line on, and the blank line (CR LF) that osslsigncode
-      # writes before it.
-      offset=$(grep -b -m1 -x -- "$block_start"$'\r\\?' "$signed" | cut -d: -f1 || true)
-      if [ -n "$offset" ]; then
-        ((offset < 2)) || [ "$(tail -c +$((offset - 1)) "$signed" | head -c 2 | od -An -tx1 | tr -d ' ')" != 0d0a ] ||
-          offset=$((offset - 2))
-        tail -c +$((offset + 1)) "$signed" >"$work/block"
-        cat "$target" "$work/block" >"$work/attached"
-        mv -f "$work/attached" "$target"
-        echo "$path"
-      fi
-      ;;
-    *) die "$path: no signature of this type of file is known here" ;;
+    *.msi) attach_msi "$signature" "$target" "$attached" ;;
+    *) signatures attach "$target" "$signature" "$attached" || die "cannot attach the signature to $target" ;;
   esac
+  mv -f "$attached" "$target"
+  echo "$path"
 done

@@ -26,90 +26,18 @@ import sys
 import gi
 
 sys.dont_write_bytecode = True  # no __pycache__ beside the scripts
-from pe_image import RESOURCE_TABLE, NotAnImage, headers, unpack  # noqa: E402
+from pe_image import NotAnImage, version_info  # noqa: E402
 
 gi.require_version("Libmsi", "1.0")
 from gi.repository import Libmsi  # noqa: E402
 
-RT_VERSION = 16
 VERSION_MAX_INCLUSIVE = 0x200
-FIXED_FILE_INFO_SIGNATURE = 0xFEEF04BD
-
-
-class NoVersion(NotAnImage):
-    pass
-
-
-def version_resource(data):
-    """The bytes of the first RT_VERSION resource of a PE image."""
-    image = headers(data)
-    resource_rva, _ = image.directory(data, RESOURCE_TABLE)
-    spans = image.sections(data)
-
-    def offset_of(rva):
-        for virtual_size, address, raw_size, raw_offset in spans:
-            if address <= rva < address + max(virtual_size, raw_size):
-                return raw_offset + rva - address
-        raise NoVersion(f"address {rva:#x} is in no section")
-
-    if not resource_rva:
-        raise NoVersion("no resources")
-    root = offset_of(resource_rva)
-
-    def first_entry(directory, wanted=None):
-        named, numbered = unpack("<12xHH", data, directory)
-        for i in range(named + numbered):
-            name, target = unpack("<II", data, directory + 16 + 8 * i)
-            if wanted is None or name == wanted:
-                return target
-        raise NoVersion("no version resource")
-
-    directory = root + (first_entry(root, RT_VERSION) & 0x7FFFFFFF)
-    directory = root + (first_entry(directory) & 0x7FFFFFFF)
-    entry = root + first_entry(directory)
-    data_rva, size = unpack("<II", data, entry)
-    start = offset_of(data_rva)
-    return data[start:start + size]
-
-
-def blocks(resource, offset, end):
-    """(key, value offset, value length, children offset, block end) of each block in a span."""
-    while offset + 6 <= end:
-        length, value_length, _ = unpack("<HHH", resource, offset)
-        if length == 0:
-            break
-        key_end = resource.index(b"\0\0", offset + 6)
-        while (key_end - offset - 6) % 2:
-            key_end = resource.index(b"\0\0", key_end + 1)
-        key = resource[offset + 6:key_end].decode("utf-16-le")
-        value = (key_end + 2 + 3) & ~3
-        yield key, value, value_length, (value + value_length + 3) & ~3, offset + length
-        offset = (offset + length + 3) & ~3
 
 
 def file_version(path):
     """("major.minor.build.revision", "language,...") from a PE file's VERSIONINFO."""
     with open(path, "rb") as file:
-        resource = version_resource(file.read())
-    root = next(blocks(resource, 0, len(resource)), None)
-    if root is None:
-        raise NoVersion("an empty version resource")
-    key, value, value_length, children, end = root
-    if key != "VS_VERSION_INFO" or value_length < 52:
-        raise NoVersion("no VS_VERSION_INFO")
-    signature, _, ms, ls = unpack("<IIII", resource, value)
-    if signature != FIXED_FILE_INFO_SIGNATURE:
-        raise NoVersion("no VS_FIXEDFILEINFO")
-    version = f"{ms >> 16}.{ms & 0xFFFF}.{ls >> 16}.{ls & 0xFFFF}"
-    languages = []
-    for key, _, _, var_children, var_end in blocks(resource, children, end):
-        if key != "VarFileInfo":
-            continue
-        for name, value, value_length, _, _ in blocks(resource, var_children, var_end):
-            if name == "Translation":
-                for i in range(0, value_length, 4):
-                    (language,) = unpack("<H", resource, value + i)
-                    languages.append(str(language))
+        version, languages = version_info(file.read())
     # "Files should have language values stored in the version resource whenever possible. If a
     # file is language neutral, use the LANGID 0." ("ICE60")
     return version, ",".join(languages) or "0"

@@ -20,6 +20,9 @@ import sys
 import urllib.parse
 import uuid
 
+sys.dont_write_bytecode = True  # no __pycache__ beside the scripts
+import build_info  # noqa: E402
+
 PROJECT = "staged-package-removal"
 
 
@@ -57,29 +60,20 @@ def runtime_pieces(components_path):
 
 
 def build_tools(build_info_path):
-    """The tools that shaped the release, one per Debian package, from the build information's
-    "Tools:" lines (build-info.sh), in their order."""
-    tools, seen, inside = [], set(), False
-    with open(build_info_path, encoding="utf-8") as lines:
-        for line in lines:
-            if not line.startswith(" "):
-                inside = line.rstrip("\n") == "Tools:"
-                continue
-            if not inside:
-                continue
-            package, version, _ = line.split(" ", 3)[1:4]
-            if package in seen:
-                continue
-            seen.add(package)
-            tools.append({
-                "type": "application",
-                "bom-ref": f"tool:{package}",
-                "name": package,
-                "version": version,
-                "purl": f"pkg:deb/debian/{package}@{urllib.parse.quote(version, safe='')}",
-            })
-    if not tools:
-        sys.exit(f"sbom: {build_info_path} names no tool")
+    """The tools that shaped the release, one per Debian package, from the build information
+    (build_info.py reads it), in its order."""
+    tools, seen = [], set()
+    for package, version, _ in build_info.read(build_info_path)["tools"]:
+        if package in seen:
+            continue
+        seen.add(package)
+        tools.append({
+            "type": "application",
+            "bom-ref": f"tool:{package}",
+            "name": package,
+            "version": version,
+            "purl": f"pkg:deb/debian/{package}@{urllib.parse.quote(version, safe='')}",
+        })
     return tools
 
 

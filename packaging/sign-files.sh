@@ -15,9 +15,10 @@
 #   --timestamp-trust-anchor FILE     the root that the time stamps must chain to, where the
 #                                     time-stamp server's root is another one (PEM, alone)
 #
-# Either every file is signed or none is changed: each is signed into a temporary file, every
-# temporary file is verified against the trust anchor (with its time stamp when one was asked
-# for), and only then are the originals replaced. The anchor holds the root alone, because every
+# Either every file is signed or none is changed: each is signed into a temporary file, which
+# must be the file plus exactly one signature in the form packaging/signatures.py reads (with a
+# time stamp when one was asked for), every temporary file is verified against the trust anchor,
+# and only then are the originals replaced. The anchor holds the root alone, because every
 # certificate there is trusted: an intermediate put beside it would hide one missing from the
 # signature. A failure says which file and why.
 #
@@ -32,7 +33,9 @@
 #        sign-files.sh --verify --trust-anchor FILE [--timestamp-trust-anchor FILE] FILE...
 # --check checks the options, the key's files and the trust anchor without signing, so that a
 # release can refuse a mistyped key before it touches anything, and says what would sign
-# ("signed with a PKCS#12 key", ...). --verify only verifies files that are signed already.
+# ("signed with a PKCS#12 key", ...). --verify only verifies files that are signed already: each
+# signature is taken out and its structure checked (packaging/signatures.py) before osslsigncode
+# reads it.
 # OSSLSIGNCODE names another osslsigncode binary (the tests run Debian 12's own 2.5, and
 # wrappers of it, this way); PKCS#11 works from 2.5 on, PowerShell scripts need 2.8.
 set -euo pipefail
@@ -66,7 +69,7 @@ while (($#)); do
       shift 2
       ;;
     -h | --help)
-      sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'
+      usage_of "$0"
       exit 0
       ;;
     --) shift; break ;;
@@ -205,17 +208,33 @@ unverified_because() {
     *) echo "osslsigncode verify failed" ;;
   esac
 }
-verify_file() {  # verify_file FILE NAME: dies unless FILE's signature verifies against the anchor
+signatures() {  # signatures ARGUMENT...: packaging/signatures.py, its message in $work/said
+  /usr/bin/python3 "$(dirname "$0")/signatures.py" "$@" 2>"$work/said"
+}
+said_by_signatures() {
+  sed 's/^signatures: //' "$work/said"
+}
+# signed_as_written FILE NAME: FILE has one signature, in the form and with the structure the
+# signer writes, before osslsigncode reads it; prints "time-stamped" if it carries a time stamp.
+signed_as_written() {
+  local status=0
+  signatures take "$1" "$work/signature.p7s" || status=$?
+  ((status != 1)) || { echo "sign-files: $2 is not signed" >&2; return 1; }
+  ((status == 0)) && signatures check "$1" "$work/signature.p7s" ||
+    { echo "sign-files: the signature of $2 is refused: $(said_by_signatures)" >&2; return 1; }
+}
+# verify_file FILE NAME STAMPED: FILE's signature verifies against the anchor, and its time stamp
+# too when STAMPED is "time-stamped".
+verify_file() {
   local said options=(-CAfile "$trust_anchor" -TSA-CAfile "${timestamp_anchor:-$trust_anchor}")
   if ! said=$("$osslsigncode" verify "${options[@]}" -in "$1" 2>&1); then
     echo "sign-files: the signature of $2 does not verify: $(unverified_because "$said"). osslsigncode said:" >&2
     sed 's/^/  | /' <<<"$said" | head -n 40 >&2
     return 1
   fi
-  # osslsigncode goes on at the current time when a time stamp does not verify: a time stamp that
-  # is there must verify, and one that was asked for must be there.
-  if grep -q "Timestamp Server Signature verification: failed" <<<"$said" ||
-     { [ -n "$timestamp_url" ] && ! grep -q "Timestamp Server Signature verification: ok" <<<"$said"; }; then
+  # osslsigncode goes on at the current time when a time stamp does not verify: one that is there
+  # must.
+  if [ "$3" = time-stamped ] && ! grep -q "Timestamp Server Signature verification: ok" <<<"$said"; then
     echo "sign-files: the time stamp of $2 does not verify. osslsigncode said:" >&2
     sed 's/^/  | /' <<<"$said" | head -n 40 >&2
     return 1
@@ -225,11 +244,13 @@ verify_file() {  # verify_file FILE NAME: dies unless FILE's signature verifies 
 if [ "$mode" = verify ]; then
   for file in "$@"; do
     [ -f "$file" ] || die "no such file: $file"
-    verify_file "$file" "$(basename "$file")" || exit 1
+    stamped=$(signed_as_written "$file" "$(basename "$file")") &&
+      verify_file "$file" "$(basename "$file")" "$stamped" || exit 1
   done
   exit 0
 fi
 
+declare -A stamped_of=()
 for file in "$@"; do
   [ -f "$file" ] || die "no such file: $file"
   [ -z "${signing_of[$file]:-}" ] || die "$file is named twice"
@@ -241,8 +262,12 @@ for file in "$@"; do
     sed 's/^/  | /' <<<"$said" >&2
     die "no file was changed"
   fi
+  # What verify-release.sh will read: the file as it was, plus one signature as the signer writes
+  # it, time-stamped when that was asked for.
+  stamped_of[$file]=$(signatures signed "$file" "${signing_of[$file]}" ${timestamp_url:+--timestamp}) ||
+    die "signing $(basename "$file") did not give the file plus one signature as verify-release.sh reads it: $(said_by_signatures); no file was changed"
 done
 for file in "$@"; do
-  verify_file "${signing_of[$file]}" "$(basename "$file")" || die "no file was changed"
+  verify_file "${signing_of[$file]}" "$(basename "$file")" "${stamped_of[$file]}" || die "no file was changed"
 done
 for file in "$@"; do mv -f "${signing_of[$file]}" "$file"; done

@@ -21,7 +21,7 @@
 # the release is built beside the output directory, and an earlier release there is replaced only
 # by a complete new one. A run that fails for any reason leaves the earlier release as it was.
 #
-# usage: bash scripts/release.sh [--output DIR] [--windows-build DIR] [KEY... | --signatures-from DIR]
+# usage: bash scripts/release.sh [--output DIR] [--windows-build DIR] [KEY... | --signatures DIR]
 #   KEY             the signing options, handed unchanged to packaging/sign-files.sh (its --help
 #                   says what they are): everything the release ships that Windows checks
 #                   signatures of is signed (Authenticode, SHA-256), and each signature is
@@ -29,10 +29,11 @@
 #   --windows-build DIR
 #                   package the executables of DIR, a windows-x64 build of this same commit,
 #                   instead of building them (the tests build once and package many times)
-#   --signatures-from DIR
-#                   instead of signing, give each file the signature of the same file in the
-#                   release in DIR (packaging/copy-signatures.sh): scripts/verify-release.sh
-#                   rebuilds a published release this way, to compare it byte for byte
+#   --signatures DIR
+#                   instead of signing, attach to each file PATH the signature DIR/PATH.p7s, if
+#                   there is one (packaging/copy-signatures.sh): scripts/verify-release.sh
+#                   rebuilds a published release this way, with the signatures it took out of
+#                   it and checked, to compare it byte for byte
 set -euo pipefail
 # Sorted lists and messages the same whatever the caller's locale.
 export LC_ALL=C
@@ -44,22 +45,24 @@ die() {
   echo "release: $*" >&2
   exit 1
 }
+# usage_of and listed_in, this checkout's; what the release packages comes from the commit's.
+source packaging/common.sh
 
-output=$root/build/release windows_build="" signatures_from="" sign=()
+output=$root/build/release windows_build="" signatures="" sign=()
 while (($#)); do
   case $1 in
-    --output | --windows-build | --signatures-from)
+    --output | --windows-build | --signatures)
       (($# >= 2)) || die "$1 needs a value; nothing was released"
       value=$(cd "$caller" && realpath -m -- "$2")
       case $1 in
         --output) output=$value ;;
         --windows-build) windows_build=$value ;;
-        --signatures-from) signatures_from=$value ;;
+        --signatures) signatures=$value ;;
       esac
       shift 2
       ;;
     -h | --help)
-      sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'
+      usage_of "$0"
       exit 0
       ;;
     *)
@@ -74,7 +77,7 @@ missing=()
 for tool in git cmake ninja x86_64-w64-mingw32-g++ wixl msiinfo zip sha256sum /usr/bin/python3; do
   command -v "$tool" >/dev/null || missing+=("$tool")
 done
-((${#sign[@]} == 0)) && [ -z "$signatures_from" ] || command -v osslsigncode >/dev/null ||
+((${#sign[@]} == 0)) && [ -z "$signatures" ] || command -v osslsigncode >/dev/null ||
   missing+=(osslsigncode)
 ((${#missing[@]} == 0)) || die "missing ${missing[*]} (bash scripts/setup.sh); nothing was released"
 # A run stopped between moving an earlier release aside and moving the new one in left it beside
@@ -87,9 +90,9 @@ fi
 # Only a directory that holds a release and nothing else (SHA256SUMS and the files it lists), or
 # nothing, is ever replaced: --output may be mistyped, or name a folder of other downloads.
 is_release() {  # is_release DIR
-  [ -f "$1/SHA256SUMS" ] &&
-    [ "$(cd "$1" && find . -type f -printf '%P\n' | sort)" = \
-      "$( (echo SHA256SUMS; sed -n 's/^[0-9a-f]\{64\}  //p' "$1/SHA256SUMS") | sort)" ]
+  local listed
+  [ -f "$1/SHA256SUMS" ] && listed=$(listed_in "$1/SHA256SUMS") &&
+    [ "$(cd "$1" && find . -type f -printf '%P\n' | sort)" = "$( (echo SHA256SUMS; echo "$listed") | sort)" ]
 }
 if [ -e "$output" ]; then
   [ -d "$output" ] && { [ -z "$(ls -A "$output")" ] || is_release "$output"; } ||
@@ -101,10 +104,10 @@ fi
   die "--windows-build packages a build of the working tree, which has changes that are not committed; nothing was released"
 [ -z "$windows_build" ] || [ -f "$windows_build/project-version.txt" ] ||
   die "$windows_build is not a windows-x64 build (no project-version.txt); nothing was released"
-[ -z "$signatures_from" ] || ((${#sign[@]} == 0)) ||
-  die "sign with a key or take the signatures of another release, not both; nothing was released"
-[ -z "$signatures_from" ] || [ -f "$signatures_from/SHA256SUMS" ] ||
-  die "$signatures_from is not a release (no SHA256SUMS); nothing was released"
+[ -z "$signatures" ] || ((${#sign[@]} == 0)) ||
+  die "sign with a key or attach given signatures, not both; nothing was released"
+[ -z "$signatures" ] || [ -d "$signatures" ] ||
+  die "no folder of signatures $signatures; nothing was released"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/spr-release.XXXXXX")
 new=$output.partial
@@ -129,8 +132,8 @@ sign_files() {
 }
 if ((${#sign[@]})); then
   how=$(sign_files --check "${sign[@]}" 2>&1) || die "${how#sign-files: }; nothing was released"
-elif [ -n "$signatures_from" ]; then
-  how="with the signatures of $signatures_from"
+elif [ -n "$signatures" ]; then
+  how="with the signatures in $signatures"
 else
   how=unsigned
 fi
@@ -173,17 +176,17 @@ bash "$src/packaging/stage-files.sh" "$build" "$package" "$work/components.tsv" 
   die "the shipped files could not be laid out; nothing was released"
 # Whether osslsigncode wrote any byte of the release, for the build information.
 signer=""
-copy_signatures() {  # copy_signatures TO PATH...: the signatures of --signatures-from's files
+copy_signatures() {  # copy_signatures TO PATH...: --signatures' signatures attached
   local to=$1 copied
   shift
-  copied=$(bash "$src/packaging/copy-signatures.sh" "$signatures_from" "$to" "$@") ||
-    die "the signatures of $signatures_from could not be copied; nothing was released"
+  copied=$(bash "$src/packaging/copy-signatures.sh" "$signatures" "$to" "$@") ||
+    die "the signatures in $signatures could not be attached; nothing was released"
   [ -z "$copied" ] || signer=osslsigncode
 }
 if ((${#sign[@]})); then
   sign_files "${sign[@]}" "${signed[@]/#/$package/}" || die "signing failed; nothing was released"
   signer=osslsigncode
-elif [ -n "$signatures_from" ]; then
+elif [ -n "$signatures" ]; then
   copy_signatures "$package" "${signed[@]}"
 fi
 
@@ -194,7 +197,7 @@ bash "$src/packaging/build-msi.sh" "$version" "$package" "$work/out/$msi" ||
   die "the MSI could not be built; nothing was released"
 if ((${#sign[@]})); then
   sign_files "${sign[@]}" "$work/out/$msi" || die "signing the MSI failed; nothing was released"
-elif [ -n "$signatures_from" ]; then
+elif [ -n "$signatures" ]; then
   copy_signatures "$work/out" "$msi"
 fi
 

@@ -28,6 +28,9 @@ packages=(
   softhsm2 opensc libengine-pkcs11-openssl
   # The MSI: wixl builds it; msitools and libmsi through python3-gi fix its summary fields.
   wixl msitools gir1.2-libmsi-1.0 python3-gi
+  # PE images (headers, certificate table, version resource) read by a maintained parser, for the
+  # Authenticode hashes, the MSI's file versions and the verifier's reading of a download.
+  python3-pefile
 )
 
 sudo_cmd=()
@@ -36,22 +39,15 @@ apt_install() {  # apt_install [apt-get install options...] PACKAGE...
   DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "$@" >/dev/null
 }
 
-# diffoscope (the reproducible-builds project's comparer), for scripts/verify-release.sh to say
-# where a rebuilt file differs: it reads PE files through objdump (binutils) and shows other
-# bytes through xxd. Its recommends would bring several hundred packages it never needs here.
-lean_packages=(diffoscope-minimal binutils xxd)
-
 installed() {  # installed PACKAGE
   dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"
 }
-missing=() missing_lean=()
+missing=()
 for package in "${packages[@]}"; do installed "$package" || missing+=("$package"); done
-for package in "${lean_packages[@]}"; do installed "$package" || missing_lean+=("$package"); done
-if ((${#missing[@]} + ${#missing_lean[@]})); then
-  echo "setup: installing ${missing[*]} ${missing_lean[*]}"
+if ((${#missing[@]})); then
+  echo "setup: installing ${missing[*]}"
   "${sudo_cmd[@]}" apt-get update -qq
-  ((${#missing[@]} == 0)) || apt_install "${missing[@]}"
-  ((${#missing_lean[@]} == 0)) || apt_install --no-install-recommends "${missing_lean[@]}"
+  apt_install "${missing[@]}"
 fi
 
 # osslsigncode 2.8 is the first to sign PowerShell scripts; Debian 12 has 2.5, its backports 2.9.

@@ -20,9 +20,10 @@
 #   argument of osslsigncode or a message;
 # - the build information names the commit and every tool's Debian version, as dpkg has them,
 #   and the SBOM lists the same tools;
-# - scripts/verify-release.sh finds a signed release of HEAD the same as its rebuild, and a
-#   release whose removal was built from a changed source, or whose code or signature had a
-#   byte changed, not.
+# - a release that a stopped run left aside is put back first, and a time stamp that was asked
+#   for must be in every signature;
+# - scripts/verify-release.sh finds a signed release of HEAD the same as its rebuild, and each
+#   crafted download of it not (verify_release_cases.sh says which).
 # scripts/test.sh runs it after the Windows suites.
 #
 # usage: release_test.sh BUILD_DIR   (a windows-x64 build of HEAD)
@@ -331,6 +332,12 @@ for dir in a c d; do
        <(notices_facts "$work/notices.txt" | sort) >&2 || fail "its components are not the notices'"
   [ "$(grep -c '^piece' "$work/sbom.facts")" -ge 4 ] || fail "it lists too few components"
 done
+# Each bill names the files it describes: releases of one commit with other files (unsigned,
+# signed two ways) have other serial numbers.
+begin_case "the SBOMs of the unsigned and the two signed releases have three serial numbers"
+serials=$(for dir in a c d; do /usr/bin/python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["serialNumber"])' \
+  "$work/$dir/$sbom"; done)
+[ "$(sort -u <<<"$serials" | grep -c '^urn:uuid:')" = 3 ] || fail "serial numbers: $serials"
 
 for file in "$msi" "${scripts[@]}"; do
   begin_case "the unsigned release's $file is not signed"
@@ -413,6 +420,10 @@ grep -qF "will not replace $work/downloads: it is not an earlier release" "$work
 cat "$ca/intermediate.crt" "$ca/ca.crt" >"$work/two-certificates.pem"
 keeps_earlier "a trust anchor that holds an intermediate too" "must hold one self-signed root certificate" \
   "${signing[@]}" --trust-anchor "$work/two-certificates.pem"
+# The root first, where a check of the first certificate alone would find a self-signed one.
+cat "$ca/ca.crt" "$ca/intermediate.crt" >"$work/root-first.pem"
+keeps_earlier "a trust anchor that holds the root and then an intermediate" "must hold one self-signed root certificate" \
+  "${signing[@]}" --trust-anchor "$work/root-first.pem"
 # Signatures that Windows would reject, found before anything is written.
 keeps_earlier "a certificate whose extended key usage is serverAuth only" \
   "the signature of ${executables[0]} does not verify: the signing certificate is not for code signing" \
@@ -456,6 +467,27 @@ keeps_earlier "a file that is no PKCS#11 module" \
   "signing ${executables[0]} failed: cannot load $ca/ca.crt as a PKCS#11 module" \
   --pkcs11-module "$ca/ca.crt" --pkcs11-key "$token_key" --pkcs11-cert "$token_cert" --pin-file "$token_pin"
 
+# A time stamp asked for that the signature lacks (a signer that drops -ts): refused as the
+# signature is read back, before anything is written.
+dropping_timestamp=$work/osslsigncode-without-timestamp
+printf '#!/usr/bin/env bash\nargs=()\nwhile (($#)); do [ "$1" = -ts ] && { shift 2; continue; }; args+=("$1"); shift; done\nexec "%s" "${args[@]}"\n' \
+  "$recorder" >"$dropping_timestamp"
+chmod +x "$dropping_timestamp"
+OSSLSIGNCODE=$dropping_timestamp keeps_earlier "a signature without the time stamp asked for" \
+  "signing ${executables[0]} did not give the file plus one signature as verify-release.sh reads it: the signature: no time stamp, which was asked for" \
+  "${signing[@]}" --timestamp-url "$timestamp_url"
+
+# A run stopped between moving the earlier release aside and moving the new one in: the next run
+# puts it back before anything else, even one that then fails.
+begin_case "a release that a stopped run left aside is put back first"
+rm -rf "$work/out" "$work/out.earlier"
+cp -R "$work/a" "$work/out.earlier"
+! release "$work/out" --pkcs21 || fail "it succeeded"
+grep -qF "put back the earlier release that a stopped run left in $work/out.earlier" "$work/release.log" ||
+  fail "$(cat "$work/release.log")"
+diff -r "$work/a" "$work/out" >&2 || fail "the earlier release is not back"
+[ ! -e "$work/out.earlier" ] || fail "it is still aside"
+
 # sign-files.sh itself: a failure on the last of several files, in signing it or in verifying
 # its signature, leaves every one of them as it was, and nothing beside them.
 mkdir "$work/three"
@@ -496,7 +528,7 @@ for tool in x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-ld wixl cmake ninja 
   grep -qx " $package $(dpkg-query -W -f='${Version}' "$package") $file" "$info" ||
     fail "$tool ($file, $package) is not named with its version"
 done
-for package in libmsi0 libgcab-1.0-0 gir1.2-libmsi-1.0 python3-gi mingw-w64-x86-64-dev; do
+for package in libmsi0 libgcab-1.0-0 gir1.2-libmsi-1.0 python3-gi python3-pefile mingw-w64-x86-64-dev; do
   grep -q "^ $package $(dpkg-query -W -f='${Version}' "$package")\b" "$info" || fail "no $package"
 done
 grep -q " osslsigncode " "$work/a/$build_info" &&
@@ -507,87 +539,8 @@ for tool in json.load(open(sys.argv[1]))["metadata"]["tools"]["components"]:
 [ "$tools" = "$(sed -n '/^Tools:$/,/^[^ ]/{/^ /p}' "$info" | awk '{ print $1, $2 }' | sort -u)" ] ||
   fail "the SBOM's tools: $tools"
 
-# verify-release.sh: a published release against what its commit builds.
-verify_release() {  # verify_release EXPECTED_STATUS RELEASE [OPTIONS...]: verify-release.sh's output in $work/verify.out
-  local expected=$1 status=0
-  shift
-  limited 900 bash scripts/verify-release.sh "$@" >"$work/verify.out" 2>&1 || status=$?
-  [ "$status" = "$expected" ] || fail "verify-release exited $status, expected $expected: $(cat "$work/verify.out")"
-}
-begin_case "verify-release: a signed, time-stamped release of HEAD is its rebuild, and its signatures verify"
-verify_release 0 --trust-anchor "$ca/ca.crt" "$work/c"
-grep -q "signatures: 6 verified against $ca/ca.crt" "$work/verify.out" || fail "$(cat "$work/verify.out")"
-[ "$(grep -c ': same$' "$work/verify.out")" = "$(($(wc -l <"$work/c/SHA256SUMS") + 1))" ] ||
-  fail "not every file is the same: $(cat "$work/verify.out")"
-begin_case "verify-release: an unsigned release of HEAD is its rebuild, and not a signed release"
-verify_release 1 --trust-anchor "$ca/ca.crt" "$work/a"
-grep -q "^  signatures: not signed: ${executables[0]}" "$work/verify.out" &&
-  [ "$(grep -c ': same$' "$work/verify.out")" = "$(($(wc -l <"$work/a/SHA256SUMS") + 1))" ] ||
-  fail "$(cat "$work/verify.out")"
-
-# forge FILE OFFSET: one byte changed, and what a forger would fix up after it: the PE header's
-# checksum, and SHA256SUMS in FILE's release.
-forge() {
-  local dir
-  flip_byte "$1" "$2"
-  /usr/bin/python3 - "$1" <<'PYTHON'
-import struct, sys
-data = bytearray(open(sys.argv[1], "rb").read())
-field = struct.unpack_from("<I", data, 0x3C)[0] + 24 + 64
-struct.pack_into("<I", data, field, 0)
-total = 0
-for (word,) in struct.iter_unpack("<H", bytes(data) + b"\0" * (len(data) % 2)):
-    total = (total & 0xFFFF) + word + (total >> 16)
-total = (total & 0xFFFF) + (total >> 16)
-struct.pack_into("<I", data, field, (total & 0xFFFF) + len(data))
-open(sys.argv[1], "wb").write(data)
-PYTHON
-  dir=$(dirname "$1")
-  (cd "$dir" && sed -i "s|^[0-9a-f]*  $(basename "$1")\$|$(sha256sum "$(basename "$1")" | cut -d' ' -f1)  $(basename "$1")|" SHA256SUMS)
-}
-# One forged release: a byte of the removal's code changed, and a byte of the check's signature.
-begin_case "verify-release: a changed byte of code differs, a changed byte of a signature does not verify, an unlisted file differs"
-cp -R "$work/c" "$work/forged"
-text=$(x86_64-w64-mingw32-objdump -h "$work/c/${executables[0]}" | awk '$2 == ".text" { print $6 }')
-forge "$work/forged/${executables[0]}" $((0x$text + 16))
-# A byte in the middle of the signing certificate, which its issuer's signature covers (a byte
-# elsewhere in the signature may be in something no verifier reads, such as a copy of the root).
-openssl x509 -in "$ca/signer.crt" -outform DER -out "$work/signer.der"
-certificate=$(/usr/bin/python3 -c 'import sys; print(open(sys.argv[1], "rb").read().find(open(sys.argv[2], "rb").read()))' \
-  "$work/c/${executables[1]}" "$work/signer.der")
-((certificate > 0)) || fail "the signing certificate is not in ${executables[1]}"
-forge "$work/forged/${executables[1]}" $((certificate + $(stat -c %s "$work/signer.der") / 2))
-# And a script that SHA256SUMS does not list, which a deployment tool would take along.
-printf 'Write-Output "not ours"\r\n' >"$work/forged/deploy/extra.ps1"
-verify_release 1 --trust-anchor "$ca/ca.crt" "$work/forged"
-grep -q "^  deploy/extra.ps1: differs (SHA256SUMS does not list it)" "$work/verify.out" ||
-  fail "$(cat "$work/verify.out")"
-grep -q "^  ${executables[0]}: differs (Authenticode hash" "$work/verify.out" &&
-  grep -q "^  ${executables[1]}: same$" "$work/verify.out" &&
-  grep -q "signatures: they do not verify" "$work/verify.out" &&
-  grep -q "the signature of ${executables[1]} does not verify" "$work/verify.out" ||
-  fail "$(cat "$work/verify.out")"
-
-# A release that names HEAD but carries a removal built from another source, signed as HEAD's.
-begin_case "verify-release: a signed release whose removal was built from a changed source differs; the rest is named with its signer"
-git clone -q "$PWD" "$work/changed"
-git -C "$work/changed" checkout -q "$commit"
-sed -i 's/"Tamrix_Vessa_Driver_Name"/"Tamrix_Vessa_Driver_Nane"/' "$work/changed/src/removal/removal_rules.cc"
-! git -C "$work/changed" diff --quiet || fail "the source was not changed"
-(cd "$work/changed" && SOURCE_DATE_EPOCH=$(git log -1 --format=%ct "$commit") &&
-  export SOURCE_DATE_EPOCH && cmake --preset windows-x64 -DSPR_BUILD_TESTS=OFF >/dev/null &&
-  cmake --build --preset windows-x64 --target staged-package-removal staged-package-check >/dev/null) ||
-  fail "the changed source did not build"
-OSSLSIGNCODE=$recorder limited 900 bash scripts/release.sh --windows-build "$work/changed/build/windows-x64" \
-  --output "$work/from-changed" "${signing[@]}" >"$work/release.log" 2>&1 || fail "$(cat "$work/release.log")"
-verify_release 1 "$work/from-changed"
-# The check carries the same rule table, so it differs too.
-for executable in "${executables[@]}"; do
-  grep -q "^  $executable: differs (Authenticode hash" "$work/verify.out" || fail "$(cat "$work/verify.out")"
-done
-# Without a trust anchor, the files that are the same are named with their signer, unchecked.
-grep -q "^  ${scripts[0]}: same$" "$work/verify.out" &&
-  grep -q "signed by CN = Throw-away code signer; the signature was not checked" "$work/verify.out" ||
-  fail "$(cat "$work/verify.out")"
+# verify-release.sh: the releases above, and crafted downloads of them, against what HEAD builds.
+# shellcheck source=tests/release/verify_release_cases.sh
+source tests/release/verify_release_cases.sh
 
 end_suite release
