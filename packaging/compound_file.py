@@ -36,6 +36,7 @@ class CompoundFile:
             raise NotACompoundFile("the first directory entry is not the root")
         self.mini_fat = self._table(self._chain(mini_fat_start, None)) if mini_fat_start != END_OF_CHAIN else []
         self.mini_stream = self._chain_bytes(self.root[3], self.root[4]) if self.root[3] != END_OF_CHAIN else b""
+        self.entries = self._top()
 
     def _sector(self, number):
         if number >= self.sector_count or number > LAST_REGULAR_SECTOR:
@@ -99,7 +100,7 @@ class CompoundFile:
         name = raw_name[:name_size - 2].decode("utf-16-le", errors="strict")
         return name, kind, (left, right, child), start, size
 
-    def top(self):
+    def _top(self):
         """{name: (type, start sector, size)} of the entries directly under the root."""
         found, pending, seen = {}, [self.root[2][2]], set()
         while pending:
@@ -120,7 +121,7 @@ class CompoundFile:
 
     def stream(self, name):
         """The bytes of the stream NAME under the root."""
-        kind, start, size = self.top()[name]
+        kind, start, size = self.entries[name]
         if kind != STREAM or size > len(self.data):
             raise NotACompoundFile(f"{name!r} is not a stream")
         if size >= 4096:

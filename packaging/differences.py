@@ -67,7 +67,7 @@ def table_name(name):
 
 def msi(published, rebuilt):
     theirs, ours = CompoundFile(published), CompoundFile(rebuilt)
-    their_names, our_names = theirs.top(), ours.top()
+    their_names, our_names = theirs.entries, ours.entries
     for name in sorted(their_names.keys() | our_names.keys()):
         if name not in our_names or name not in their_names:
             yield f"stream {table_name(name)} is only in the {'release' if name in their_names else 'rebuild'}"

@@ -25,18 +25,24 @@ LARGEST = 16 << 20
 
 
 def tool_differences(what, published, rebuilt):
-    """Lines naming each (name, version, rest) record that differs between two lists of them."""
-    theirs = {record[0]: record[1:] for record in published}
-    ours = {record[0]: record[1:] for record in rebuilt}
+    """Lines naming each tool whose records differ between two lists of (name, version, ...)
+    records. A Debian package may have several (one a file the build ran): all of a name's are
+    shown together, so that one differing among them is never hidden by the others."""
+    def by_name(records):
+        grouped = {}
+        for name, *rest in records:
+            grouped.setdefault(name, []).append(" ".join(rest))
+        return {name: shown(", ".join(rests)) for name, rests in grouped.items()}
+
+    theirs, ours = by_name(published), by_name(rebuilt)
     lines = []
     for name in sorted(theirs.keys() | ours.keys()):
         if name not in ours:
-            lines.append(f"{what} {shown(name)}: {shown(' '.join(theirs[name]))} in the release, not used here")
+            lines.append(f"{what} {shown(name)}: {theirs[name]} in the release, not used here")
         elif name not in theirs:
-            lines.append(f"{what} {shown(name)}: {shown(' '.join(ours[name]))} here, not in the release")
+            lines.append(f"{what} {shown(name)}: {ours[name]} here, not in the release")
         elif theirs[name] != ours[name]:
-            lines.append(f"{what} {shown(name)}: {shown(' '.join(theirs[name]))} in the release, "
-                         f"{shown(' '.join(ours[name]))} here")
+            lines.append(f"{what} {shown(name)}: {theirs[name]} in the release, {ours[name]} here")
     return lines
 
 
@@ -49,8 +55,7 @@ def build_info(published, rebuilt):
                 lines.append(f"distribution: {shown(value)} in the release, {shown(ours['header'][name])} here")
         elif value != ours["header"][name]:
             return lines, f"its {name} is {shown(value)}, the rebuild's {shown(ours['header'][name])}"
-    lines += tool_differences("tool", [(p, v, f) for p, v, f in theirs["tools"]],
-                              [(p, v, f) for p, v, f in ours["tools"]])
+    lines += tool_differences("tool", theirs["tools"], ours["tools"])
     lines += tool_differences("runtime package", theirs["runtime"], ours["runtime"])
     return lines, None
 

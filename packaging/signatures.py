@@ -142,7 +142,7 @@ def attach_script(unsigned, der):
 
 def take_msi(data):
     package = CompoundFile(data)
-    streams = package.top()
+    streams = package.entries
     if MSI_SIGNATURE_EX in streams:
         raise NotSignersForm("an extended signature (MsiDigitalSignatureEx), which the signer never writes")
     if MSI_SIGNATURE not in streams:

@@ -48,13 +48,7 @@ SPC_STATEMENT_TYPE = oid("1.3.6.1.4.1.311.2.1.11")
 SPC_SP_OPUS_INFO = oid("1.3.6.1.4.1.311.2.1.12")
 RFC3161_TIMESTAMP = oid("1.3.6.1.4.1.311.3.3.1")
 SPC_PE_IMAGE_DATA = oid("1.3.6.1.4.1.311.2.1.15")
-# Digest algorithms by their size; a time-stamp server may use any of them.
-DIGEST_SIZES = {
-    oid("1.3.14.3.2.26"): 20,
-    oid("2.16.840.1.101.3.4.2.1"): 32,
-    oid("2.16.840.1.101.3.4.2.2"): 48,
-    oid("2.16.840.1.101.3.4.2.3"): 64,
-}
+# The digest algorithms a time-stamp server may use, by hashlib's names.
 HASHES = {oid("1.3.14.3.2.26"): "sha1", oid("2.16.840.1.101.3.4.2.1"): "sha256",
           oid("2.16.840.1.101.3.4.2.2"): "sha384", oid("2.16.840.1.101.3.4.2.3"): "sha512"}
 SHA256_ALGORITHM = bytes.fromhex("300d06096086480165030402010500")  # SHA-256, NULL parameters
@@ -159,10 +153,11 @@ def fields(node, tags, what):
 def digest_size(algorithm, what):
     """The size of the digest of an AlgorithmIdentifier (its parameters NULL or absent)."""
     inner = algorithm.children()
-    if not inner or expect(inner[0], OID, what).contents not in DIGEST_SIZES or len(inner) > 2 or \
+    if not inner or expect(inner[0], OID, what).contents not in HASHES or len(inner) > 2 or \
             (len(inner) == 2 and (inner[1].tag, inner[1].contents) != (NULL, b"")):
         raise Refused(f"{what}: not a digest algorithm known here")
-    return DIGEST_SIZES[inner[0].contents], HASHES[inner[0].contents]
+    name = HASHES[inner[0].contents]
+    return hashlib.new(name).digest_size, name
 
 
 def attributes(node, allowed, what):
@@ -193,7 +188,8 @@ def signed_data(data, what):
 
 
 def signed_attributes(signer, what):
-    """(signed attributes, their digest algorithm's size and name, the signature's value)."""
+    """(version, digest algorithm, signed attributes, signature value, unsigned attributes or
+    None) of a SignerInfo."""
     version, _, algorithm, signed, _, value, unsigned = fields(
         signer, [INTEGER, SEQUENCE, SEQUENCE, CONTEXT_0, SEQUENCE, OCTET_STRING, "a1?"], what)
     return version, algorithm, signed, value, unsigned

@@ -102,14 +102,17 @@ if [ "$("$pwsh" -NoProfile -NonInteractive -Command '$PSVersionTable.PSVersion.T
   rm -rf "$tools/powershell"
   dotnet tool install PowerShell --version "$powershell_version" --tool-path "$tools/powershell" >/dev/null
 fi
-# Restored from a copy, so that NuGet's obj/ lands under build/ too.
+restore() {  # restore PROJECT DIR: PROJECT's packages into $tools/nuget
+  # Restored from a copy in DIR, so that NuGet's obj/ lands under build/ too.
+  mkdir -p "$2"
+  cp "$1" "$2/"
+  dotnet restore "$2/$(basename "$1")" --packages "$tools/nuget" >/dev/null
+}
 if ! cmp -s tests/tools/pester/Pester.csproj "$tools/pester/Pester.csproj" ||
    [ ! -d "$tools/nuget/pester" ]; then
   echo "setup: restoring Pester into $tools/nuget"
   rm -rf "$tools/pester" "$tools/nuget/pester"
-  mkdir -p "$tools/pester"
-  cp tests/tools/pester/Pester.csproj "$tools/pester/"
-  dotnet restore "$tools/pester/Pester.csproj" --packages "$tools/nuget" >/dev/null
+  restore tests/tools/pester/Pester.csproj "$tools/pester"
 fi
 # .NET's runtime for Windows x64, on which the Windows files of the same PowerShell package run
 # under Wine: the suite's cases that only Windows can judge (how a program is started and waited
@@ -123,10 +126,7 @@ if ! cmp -s "$runtimes_project" "$dotnet_windows/DotnetWindows.csproj"; then
   echo "setup: restoring .NET's Windows runtime into $tools/nuget, laid out in $dotnet_windows"
   rm -rf "$tools/dotnet-windows-restore" "$dotnet_windows" "$dotnet_windows.partial" \
     "$tools/nuget/microsoft.netcore.app.runtime.win-x64" "$tools/nuget/microsoft.windowsdesktop.app.runtime.win-x64"
-  # Restored from a copy, so that NuGet's obj/ lands under build/ too.
-  mkdir -p "$tools/dotnet-windows-restore"
-  cp "$runtimes_project" "$tools/dotnet-windows-restore/"
-  dotnet restore "$tools/dotnet-windows-restore/DotnetWindows.csproj" --packages "$tools/nuget" >/dev/null
+  restore "$runtimes_project" "$tools/dotnet-windows-restore"
   # Made beside its place and moved there whole, so that a run that stops half way is made again.
   layout=$dotnet_windows.partial
   framework() {  # framework PACKAGE NAME: the runtime pack PACKAGE as the shared framework NAME

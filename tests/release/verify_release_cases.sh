@@ -106,7 +106,8 @@ PYTHON
   sum_again "$(dirname "$1")" "$(basename "$1")"
 }
 # One forged release: a byte of the removal's code changed, a byte of the check's signature, and a
-# tool the build information makes up (which once turned "differs" into "could not check").
+# tool the build information makes up (which once turned "differs" into "could not check"), and
+# one of a package's several records changed (once hidden by the package's last).
 begin_case "verify-release: a changed byte of code differs, a changed byte of a signature does not verify, whatever tool the build information makes up"
 cp -R "$work/c" "$work/forged"
 text=$(x86_64-w64-mingw32-objdump -h "$work/c/${executables[0]}" | awk '$2 == ".text" { print $6 }')
@@ -119,11 +120,17 @@ certificate=$(/usr/bin/python3 -c 'import sys; print(open(sys.argv[1], "rb").rea
 ((certificate > 0)) || fail "the signing certificate is not in ${executables[1]}"
 forge "$work/forged/${executables[1]}" $((certificate + $(stat -c %s "$work/signer.der") / 2))
 sed -i 's|^Tools:$|&\n made-up-tool 6.6.6 /usr/bin/made-up-tool|' "$work/forged/$build_info"
+# and another file for the first of the assembler package's several lines, the others as they were
+sed -i '0,/^ binutils-mingw-w64-x86-64 /s|^ binutils-mingw-w64-x86-64 .*$|&-forged|' "$work/forged/$build_info"
 sum_again "$work/forged" "$build_info"
 verify_release 1 --trust-anchor "$ca/ca.crt" "${packaged[@]}" "$work/forged"
 said "  ${executables[0]}: differs" "  ${executables[1]}: same" "  signatures: they do not verify against $ca/ca.crt:" \
   "  $build_info: same but for the records of tools:" \
   "    tool made-up-tool: 6.6.6 /usr/bin/made-up-tool in the release, not used here"
+records_of() {  # records_of BUILD_INFO: the assembler package's records, as verify-release joins them
+  awk '$1 == "binutils-mingw-w64-x86-64" { printf "%s%s %s", n++ ? ", " : "", $2, $3 }' "$1"
+}
+said "    tool binutils-mingw-w64-x86-64: $(records_of "$work/forged/$build_info") in the release, $(records_of "$work/c/$build_info") here"
 grep -q "^      Authenticode hash [0-9a-f]\{64\}, rebuilt [0-9a-f]\{64\}$" "$work/verify.out" &&
   grep -q "the signature of ${executables[1]} does not verify" "$work/verify.out" ||
   fail "$(cat "$work/verify.out")"
