@@ -188,7 +188,16 @@ BeforeAll {
     }
   }
   function Invoke-DeployScript([string] $Script, [string] $ProgramFiles = '', [switch] $NoProgramFiles) {
-    Wait-DeployScript (Start-DeployScript $Script -ProgramFiles $ProgramFiles -NoProgramFiles:$NoProgramFiles)
+    # The same Wine failure, met by the script's own start of the check or the removal: the script
+    # reports it as any program it cannot start, with .NET's words for ERROR_INTERNAL_ERROR. The
+    # program never ran, so the script is run again; the scripts themselves do not retry, since
+    # Windows has no such failure to retry.
+    for ($attempt = 1; ; $attempt++) {
+      $run = Wait-DeployScript (Start-DeployScript $Script -ProgramFiles $ProgramFiles -NoProgramFiles:$NoProgramFiles)
+      $wineFailed = $IsWindows -and ($run.Output + "`n" + $run.Errors) -match "An error occurred trying to start process '[^']+' with working directory '[^']+'\. Internal error\."
+      if (-not $wineFailed -or $attempt -eq 3) { return $run }
+      Write-Host "note: Wine could not start the program that $Script starts (ERROR_INTERNAL_ERROR); running the script again"
+    }
   }
 
   # What each deployment tool records of a run: its verdict, and the exit code and output it shows.
